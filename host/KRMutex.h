@@ -1,0 +1,9 @@
+#pragma once
+
+#include <mutex>
+
+namespace KRC {
+
+using KRMutex = std::mutex;
+
+} // namespace KRC

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <ogr_spatialref.h>
+
+#include "KRArray.h"
+#include "KRExport.h"
+#include "KRRasterDataAccessor.h"
+
+class GDALDataset;
+class GDALRasterBand;
+class OGRCoordinateTransformation;
+
+namespace KRC {
+
+struct KRGORasterAccessorPluginProbe; // test access to the private steps
+
+//! Raster accessor over GDAL, plus a reader of NSDTF-DEM elevation text files.
+//! One object serves one raster at a time; OpenForRead closes the previous one.
+class KR_PLUGIN_API KRGORasterAccessorPlugin final : public KRRasterDataAccessor {
+public:
+    KRGORasterAccessorPlugin();
+    ~KRGORasterAccessorPlugin() override;
+
+    KRGORasterAccessorPlugin(const KRGORasterAccessorPlugin&) = delete;
+    KRGORasterAccessorPlugin& operator=(const KRGORasterAccessorPlugin&) = delete;
+
+    KRString GetPuginName() override;
+    void Release() override;
+    void Close() override;
+    bool IsValid() override;
+
+    // Projection import and export.
+    KRString GetProjectionRef() override;
+    KRString ExportProjectionRefToWkt() override;
+    KRString ExportProjToEsriPrj() override;
+    KRString ExportToEsriPrjFromDataFile(const KRString& dataFile) override;
+    bool ExportProjToEsriPrjFile(const KRString& prjFile) override;
+    bool ExportToEsriPrjFileFromDataFile(const KRString& dataFile, const KRString& prjFile) override;
+    KRString EsriPrjFileToProj4(const KRString& prjFile) override;
+    bool Proj4ToEsriPrjFile(const KRString& proj4, const KRString& prjFile) override;
+    KRString ExportProjectionRefToProj4() override;
+    KRString ExportToProj4FromDataFile(const KRString& dataFile) override;
+    bool LoadProjectionFromESRIFile(const KRString& prjFile) override;
+    bool ImportProjectionRefFromWkt(const char* wkt) override;
+    bool ImportProjectionRefFromESRI(const char* esriWkt) override;
+    bool ImportProjectionRefFromProj4(const char* proj4) override;
+
+    // Nodata and filter colour.
+    double GetNoValue() override;
+    void SetFilterColor(const KRColor3& color) override;
+    KRColor3 GetFilterColor() override;
+    void SetFilterColorTolerance(double tolerance) override;
+    double GetFilterColorTolerance() override;
+    bool IsFilterColorUsed() override;
+    void SetFilterColorUsed(bool used) override;
+
+    // Coordinates.
+    void SrcPtToWGS84Pt(const KRPoint3d& src, KRPoint3d& out) override;
+    void WGS84PtToSrcPt(const KRPoint3d& in, KRPoint3d& out) override;
+
+    bool OpenForRead(const KRString& path) override;
+
+    // Terrain.
+    GetchResult FetchTerrainData(KRTerrainData* terrain, const KRRect2d& rect, bool flip) override;
+    GetchResult FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level) override;
+
+    enumRasterDataFromat GetRasterDataFormat() override;
+    bool IsDataReverse() override;
+    double GetNoDataValue(bool& hasNoData) override;
+    void LatLonToProBounds(const KRRect2d& in, KRRect2d& out) override;
+    void LatLonToProPnt(double lon, double lat, double& x, double& y) override;
+
+private:
+    friend struct KRGORasterAccessorPluginProbe;
+
+    //! Frees the per-band histogram buffers; always true.
+    bool ClearHistogramData();
+
+    // Opening.
+    enumPixelFormat ReadPixelFormat();
+    void SurveyBands();
+    void UpdateNoDataSetting();
+    void UpdateMinMax();
+
+    // Georeferencing.
+    KRRect2d ReadGeoTransform();
+    bool ReadTFW(const KRString& path, double* gt);
+    void CalcResolution();
+
+    // Spatial reference.
+    void ReadSpatialReference();
+    bool ResetProjectionRef(bool imported);
+    void SetAxisMappingStrategy(OGRSpatialReference* srs);
+    KRRect2d TransformBounds(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps);
+
+    // Terrain grids and paths.
+    KRTerrainData* CreateBandRasterData(int width, int height);
+    double GetBandDataValue(void* buffer, int stride, int row, int col);
+    GetchResult FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+    GetchResult FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+
+    // NSDTF-DEM.
+    void ReadChinaDemInfo(const KRString& path);
+    void ReadChinaDemData(const KRString& path);
+    GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect,
+                                                             bool flip);
+    GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect,
+                                                          bool flip);
+
+    GDALDataset* m_pDataset = nullptr;
+    GDALRasterBand* m_pBand = nullptr;
+    int m_eOutDataType = 3; //!< GDT_Int16
+    KRTerrainData* m_pDemData = nullptr;
+    bool m_bNsdtfDem = false;
+    OGRSpatialReference m_srcSRS{nullptr};
+    OGRCoordinateTransformation* m_pSrcToLatLon = nullptr;
+    OGRCoordinateTransformation* m_pLatLonToSrc = nullptr;
+    OGRSpatialReference* m_pLatLonSRS = nullptr;
+    KRArray<double> m_noDataValues;
+    bool m_bAllBandsHaveNoData = false;
+    KRArray<double> m_activeNoData;
+    bool m_bNoDataActive = false;
+    double m_dNoDataTolerance = 1e-10;
+    double m_bandMax[4] = {0.0, 0.0, 0.0, 0.0};
+    double m_bandMin[4] = {0.0, 0.0, 0.0, 0.0};
+    bool m_bandHasMax[4] = {false, false, false, false};
+    bool m_bandHasMin[4] = {false, false, false, false};
+    KRArray<void*> m_histograms;
+    bool m_histogramState = false;
+    double m_filterColor[4] = {0.0, 0.0, 0.0, 0.0};
+    bool m_bFilterColorUsed = false;
+    double m_dFilterColorTolerance = 1e-10;
+    bool m_bColorInfoInited = false;
+};
+
+} // namespace KRC
+
+extern "C" KR_PLUGIN_API KRC::KRPlugin* CreatePluginInstance();

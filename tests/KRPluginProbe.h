@@ -1,0 +1,87 @@
+#pragma once
+// Test access to the accessor's private steps and state. Include in one test
+// file per executable only.
+
+#include <utility>
+
+#include "KRGORasterAccessorPlugin.h"
+
+#define KR_PROBE_MEMBER(name)                                                                                 \
+    static auto& name(KRGORasterAccessorPlugin& p) { return p.name; }
+#define KR_PROBE_CALL(name)                                                                                   \
+    template <class... A>                                                                                     \
+    static auto name(KRGORasterAccessorPlugin& p, A&&... args)                                                \
+    {                                                                                                         \
+        return p.name(std::forward<A>(args)...);                                                              \
+    }
+
+namespace KRC {
+
+struct KRGORasterAccessorPluginProbe {
+    // Base state.
+    KR_PROBE_MEMBER(m_strFileName)
+    KR_PROBE_MEMBER(m_nProjType)
+    KR_PROBE_MEMBER(m_srcBounds)
+    KR_PROBE_MEMBER(m_latLonBounds)
+    KR_PROBE_MEMBER(m_ePixelFormat)
+    KR_PROBE_MEMBER(m_nWidth)
+    KR_PROBE_MEMBER(m_nHeight)
+    KR_PROBE_MEMBER(m_dPixelSizeX)
+    KR_PROBE_MEMBER(m_dPixelSizeY)
+    KR_PROBE_MEMBER(m_dResX)
+    KR_PROBE_MEMBER(m_dResY)
+    KR_PROBE_MEMBER(m_dLatLonResX)
+    KR_PROBE_MEMBER(m_dLatLonResY)
+    KR_PROBE_MEMBER(m_dMaxValue)
+    KR_PROBE_MEMBER(m_dMinValue)
+    KR_PROBE_MEMBER(m_bMinMaxValid)
+    KR_PROBE_MEMBER(m_nBandCount)
+    KR_PROBE_MEMBER(m_bOpened)
+    // Own state.
+    KR_PROBE_MEMBER(m_pDataset)
+    KR_PROBE_MEMBER(m_pBand)
+    KR_PROBE_MEMBER(m_pDemData)
+    KR_PROBE_MEMBER(m_bNsdtfDem)
+    KR_PROBE_MEMBER(m_srcSRS)
+    KR_PROBE_MEMBER(m_pSrcToLatLon)
+    KR_PROBE_MEMBER(m_pLatLonToSrc)
+    KR_PROBE_MEMBER(m_pLatLonSRS)
+    KR_PROBE_MEMBER(m_noDataValues)
+    KR_PROBE_MEMBER(m_bAllBandsHaveNoData)
+    KR_PROBE_MEMBER(m_activeNoData)
+    KR_PROBE_MEMBER(m_bNoDataActive)
+    KR_PROBE_MEMBER(m_dNoDataTolerance)
+    KR_PROBE_MEMBER(m_bandMax)
+    KR_PROBE_MEMBER(m_bandMin)
+    KR_PROBE_MEMBER(m_bandHasMax)
+    KR_PROBE_MEMBER(m_bandHasMin)
+    KR_PROBE_MEMBER(m_histograms)
+    KR_PROBE_MEMBER(m_filterColor)
+    KR_PROBE_MEMBER(m_bFilterColorUsed)
+    KR_PROBE_MEMBER(m_dFilterColorTolerance)
+
+    // Private steps.
+    KR_PROBE_CALL(ClearHistogramData)
+    KR_PROBE_CALL(ReadPixelFormat)
+    KR_PROBE_CALL(UpdateNoDataSetting)
+    KR_PROBE_CALL(UpdateMinMax)
+    KR_PROBE_CALL(ReadGeoTransform)
+    KR_PROBE_CALL(ReadTFW)
+    KR_PROBE_CALL(CalcResolution)
+    KR_PROBE_CALL(ReadSpatialReference)
+    KR_PROBE_CALL(ResetProjectionRef)
+    KR_PROBE_CALL(TransformBounds)
+    KR_PROBE_CALL(CreateBandRasterData)
+    KR_PROBE_CALL(GetBandDataValue)
+    KR_PROBE_CALL(FetchLatLonTerrainDataFromLatLonData)
+    KR_PROBE_CALL(FetchLatLonTerrainDataFromProData)
+    KR_PROBE_CALL(ReadChinaDemInfo)
+    KR_PROBE_CALL(ReadChinaDemData)
+    KR_PROBE_CALL(FetchLatLonTerrainDataFromChinaDemLatLonData)
+    KR_PROBE_CALL(FetchLatLonTerrainDataFromChinaDemProData)
+};
+
+} // namespace KRC
+
+#undef KR_PROBE_MEMBER
+#undef KR_PROBE_CALL
