@@ -115,6 +115,25 @@ public:
     virtual GetchResult QucikFetchImageData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
                                             int* bandMap, bool flip);
 
+    // The host reads the description of the open raster through these.
+    const KRString& GetFileName() const { return m_strFileName; }
+    int GetProjType() const { return m_nProjType; }
+    const KRGeoBBox& GetSrcBounds() const { return m_srcBounds; }
+    const KRGeoBBox& GetLatLonBounds() const { return m_latLonBounds; }
+    enumPixelFormat GetPixelFormat() const { return m_ePixelFormat; }
+    std::uint64_t GetWidth() const { return m_nWidth; }
+    std::uint64_t GetHeight() const { return m_nHeight; }
+    int GetBandCount() const { return m_nBandCount; }
+    double GetPixelSizeX() const { return m_dPixelSizeX; }
+    double GetPixelSizeY() const { return m_dPixelSizeY; }
+    double GetResX() const { return m_dResX; }
+    double GetResY() const { return m_dResY; }
+    double GetLatLonResX() const { return m_dLatLonResX; }
+    double GetLatLonResY() const { return m_dLatLonResY; }
+    double GetMinValue() const { return m_dMinValue; }
+    double GetMaxValue() const { return m_dMaxValue; }
+    bool IsMinMaxValid() const { return m_bMinMaxValid; }
+
 protected:
     KRString m_strFileName;
     int m_nProjType = 0;

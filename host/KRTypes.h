@@ -45,26 +45,26 @@ KR_COMMON_API int KRRasterFormatBytes(enumRasterDataFromat format);
 
 // Records the host passes in its own containers; the module only instantiates
 // the containers for them.
-struct KRGridLevelInfo {
+struct KR_COMMON_API KRGridLevelInfo {
     int nLevel = 0;
     double dResolution = 0.0;
 };
 
-struct KRSPluginElem {
+struct KR_COMMON_API KRSPluginElem {
     int nType = 0;
     void* pPlugin = nullptr;
 };
 
-struct KRProjectItem {
+struct KR_COMMON_API KRProjectItem {
     int nId = 0;
     double dValue = 0.0;
 };
 
-struct KRSRelativeDirItem {
+struct KR_COMMON_API KRSRelativeDirItem {
     int nDepth = 0;
     int nIndex = 0;
 };
 
-class KRFeatureList;
+class KR_COMMON_API KRFeatureList;
 
 } // namespace KRC
