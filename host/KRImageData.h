@@ -28,6 +28,7 @@ public:
     int GetWidthBytes() const;
     int GetPixelSize() const;
     enumPixelFormat GetPixelFormat() const;
+    //! Bytes of the pixel buffer as allocated, whatever the public size says now.
     std::size_t GetDataBytes() const;
     void ZeroAll();
 
@@ -38,6 +39,7 @@ public:
 
 private:
     enumPixelFormat m_ePixelFormat = PF_Unknown;
+    std::size_t m_nDataBytes = 0;
 };
 
 class KR_COMMON_API KRImgUtility {

@@ -33,6 +33,8 @@ public:
     KRString& operator+=(const char* text);
     bool operator==(const KRString& other) const;
     bool operator!=(const KRString& other) const;
+    bool operator==(const char* text) const;
+    bool operator!=(const char* text) const;
 
     //! 0 when equal ignoring ASCII case, else the sign of the first difference.
     int CompareNoCase(const char* text) const;
