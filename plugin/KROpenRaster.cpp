@@ -1,64 +1,291 @@
-// STUBS: placeholders until this file is written; replace every one.
+// Opening a raster: the NSDTF-DEM probe, the GDAL path, the band survey, and
+// the nodata rules (bands' own values or the host's filter colour).
 #include "KRGORasterAccessorPlugin.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+
+#include "KRFile.h"
 
 namespace KRC {
 
-bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path)
+namespace {
+
+constexpr int kStatSlots = 4; // bands whose own statistics are kept
+constexpr double kBandNoDataTolerance = 1e-10;
+
+struct FormatOfType {
+    GDALDataType type;
+    enumRasterDataFromat dataFormat;
+    enumPixelFormat pixelFormat;
+};
+
+// The host has no complex types: CInt16 passes as a 32-bit integer, CInt32 and
+// CFloat32 as 8-byte samples; CFloat64 and the 64-bit integers have no counterpart.
+constexpr FormatOfType kFormatOfType[] = {
+    {GDT_Byte, RDF_UInt8, PF_L8},
+    {GDT_UInt16, RDF_UInt16, PF_L16},
+    {GDT_Int16, RDF_Int16, PF_L16},
+    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8},
+    {GDT_Int32, RDF_Int32, PF_X8R8G8B8},
+    {GDT_Float32, RDF_Float32, PF_R32F},
+    {GDT_Float64, RDF_Float64, PF_R64F},
+    {GDT_CInt16, RDF_Int32, PF_X8R8G8B8},
+    {GDT_CInt32, RDF_Int64, PF_G32R32F},
+    {GDT_CFloat32, RDF_Float64, PF_R64F},
+};
+
+//! The table row of the band's type; null without a band or for a type the host lacks.
+const FormatOfType* FindFormat(GDALRasterBand* band)
 {
-    (void)path;
-    return false;
+    if (band == nullptr)
+        return nullptr;
+    const GDALDataType type = band->GetRasterDataType();
+    for (const FormatOfType& row : kFormatOfType) {
+        if (row.type == type)
+            return &row;
+    }
+    return nullptr;
 }
 
-enumPixelFormat KRGORasterAccessorPlugin::ReadPixelFormat()
+bool HasDemExtension(const KRString& path)
 {
-    return PF_Unknown;
+    return KRFile::GetExt(path).CompareNoCase(".dem") == 0;
 }
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+//! Up to the first nine bytes of the file as text; false when it cannot be opened.
+bool ReadMagic(const KRString& path, KRString& magic)
+{
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.Cstr(), "rb"));
+    if (!file)
+        return false;
+    char head[10] = {};
+    (void)std::fread(head, 1, 9, file.get());
+    magic = KRString(head); // a zero byte ends the text early, as in a C string
+    return true;
+}
+
+//! Truncation toward zero that stays defined for values an int cannot hold.
+int TruncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
+}
+
+std::uint64_t WidenWithSign(int size)
+{
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(size));
+}
+
+} // namespace
+
+bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path) try {
+    Close();
+    m_strFileName = path;
+    m_bOpened = true;
+    m_bNsdtfDem = false;
+
+    // Probing unknown files is expected to fail now and then; keep the host's console quiet.
+    const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+
+    if (HasDemExtension(path)) {
+        KRString magic;
+        if (!ReadMagic(path, magic))
+            return false;
+        if (magic.CompareNoCase("NSDTF-DEM") == 0) {
+            m_bNsdtfDem = true;
+            // The header reader has no result of its own; a size it did not set
+            // must not be mistaken for the previous raster's.
+            m_nBandCount = 0;
+            m_nWidth = 0;
+            m_nHeight = 0;
+            ReadChinaDemInfo(m_strFileName);
+            if (m_nBandCount == 1 && m_nWidth > 0 && m_nHeight > 0)
+                return true;
+            m_bNsdtfDem = false;
+            return false;
+        }
+    }
+
+    m_pDataset = GDALDataset::FromHandle(GDALOpenEx(path.Cstr(), GDAL_OF_RASTER, nullptr, nullptr, nullptr));
+    if (m_pDataset == nullptr)
+        return false;
+    m_nWidth = WidenWithSign(m_pDataset->GetRasterXSize());
+    m_nHeight = WidenWithSign(m_pDataset->GetRasterYSize());
+    m_nBandCount = m_pDataset->GetRasterCount();
+    if (m_nBandCount < 1)
+        return false;
+
+    m_pBand = m_pDataset->GetRasterBand(1);
+    m_ePixelFormat = ReadPixelFormat();
+    m_srcBounds.SetGeoBounds(ReadGeoTransform());
+    // A raster without a coordinate system must not report the previous raster's.
+    m_srcSRS.Clear();
+    ReadSpatialReference();
+    m_latLonBounds.SetGeoBounds(TransformBounds(m_pSrcToLatLon, m_srcBounds.GetGeoBounds(), 72));
+    CalcResolution();
+    SurveyBands();
+    UpdateNoDataSetting();
+    UpdateMinMax();
+    return true;
+} catch (...) {
+    return false; // nothing crosses the plug-in boundary
+}
+
+// Bands past the fourth have no statistics slots; they still widen the overall
+// range and clear m_bMinMaxValid when their statistics are unknown.
 void KRGORasterAccessorPlugin::SurveyBands()
 {
+    // Slots of bands this raster lacks must not keep the previous raster's statistics.
+    for (int i = 0; i < kStatSlots; ++i) {
+        m_bandMax[i] = 0.0;
+        m_bandMin[i] = 0.0;
+        m_bandHasMax[i] = false;
+        m_bandHasMin[i] = false;
+    }
+    m_noDataValues.SetSize(m_nBandCount);
+    m_bAllBandsHaveNoData = true;
+    m_bMinMaxValid = true;
+    m_dMaxValue = -1e100;
+    m_dMinValue = 1e100;
+
+    for (int b = 1; b <= m_nBandCount; ++b) {
+        GDALRasterBand* band = m_pDataset->GetRasterBand(b);
+        if (band == nullptr)
+            continue;
+        const int i = b - 1;
+        int hasNoData = 0;
+        int hasMax = 0;
+        int hasMin = 0;
+        m_noDataValues[i] = band->GetNoDataValue(&hasNoData);
+        double max = band->GetMaximum(&hasMax);
+        double min = band->GetMinimum(&hasMin);
+        // A lone band is cheap enough to scan exactly when the file stores no statistics.
+        if (m_nBandCount == 1 && !(hasMax && hasMin)) {
+            double minMax[2] = {0.0, 0.0};
+            if (band->ComputeRasterMinMax(FALSE, minMax) == CE_None) {
+                min = minMax[0];
+                max = minMax[1];
+                hasMin = 1;
+                hasMax = 1;
+            }
+        }
+        if (!hasNoData)
+            m_bAllBandsHaveNoData = false;
+        if (i < kStatSlots) {
+            m_bandHasMax[i] = hasMax != 0;
+            m_bandHasMin[i] = hasMin != 0;
+            m_bandMax[i] = max;
+            m_bandMin[i] = min;
+        }
+        if (!hasMax)
+            m_bMinMaxValid = false;
+        else if (max > m_dMaxValue)
+            m_dMaxValue = max;
+        if (!hasMin)
+            m_bMinMaxValid = false;
+        else if (min < m_dMinValue)
+            m_dMinValue = min;
+    }
 }
 
 void KRGORasterAccessorPlugin::UpdateNoDataSetting()
 {
+    if (!m_bFilterColorUsed) {
+        m_bNoDataActive = m_bAllBandsHaveNoData;
+        m_dNoDataTolerance = kBandNoDataTolerance;
+        if (m_bAllBandsHaveNoData && m_noDataValues.GetSize() > 0)
+            m_activeNoData = m_noDataValues;
+        return;
+    }
+    m_bNoDataActive = true;
+    m_dNoDataTolerance = m_dFilterColorTolerance;
+    if (m_nBandCount < 1)
+        return;
+    m_activeNoData.SetSize(m_nBandCount);
+    for (int i = 0; i < m_nBandCount; ++i)
+        m_activeNoData[i] = i < kStatSlots ? m_filterColor[i] : 0.0;
 }
 
 void KRGORasterAccessorPlugin::UpdateMinMax()
 {
+    if (m_nBandCount == 1 && m_bandHasMin[0] && m_bandHasMax[0]) {
+        m_dMaxValue = m_bandMax[0];
+        m_dMinValue = m_bandMin[0];
+        m_bMinMaxValid = true;
+    }
+}
+
+enumPixelFormat KRGORasterAccessorPlugin::ReadPixelFormat()
+{
+    const FormatOfType* row = FindFormat(m_pBand);
+    return row != nullptr ? row->pixelFormat : PF_Unknown;
 }
 
 enumRasterDataFromat KRGORasterAccessorPlugin::GetRasterDataFormat()
 {
-    return RDF_None;
+    const FormatOfType* row = FindFormat(m_pBand);
+    return row != nullptr ? row->dataFormat : RDF_None;
 }
 
 bool KRGORasterAccessorPlugin::IsDataReverse()
 {
-    return false;
+    return m_dPixelSizeY < 0.0;
 }
 
 double KRGORasterAccessorPlugin::GetNoDataValue(bool& hasNoData)
 {
-    hasNoData = false; return -9999.0;
+    hasNoData = false;
+    if (m_pBand == nullptr)
+        return -9999.0;
+    int success = 0;
+    const double value = m_pBand->GetNoDataValue(&success);
+    hasNoData = success != 0;
+    return value;
 }
 
 double KRGORasterAccessorPlugin::GetNoValue()
 {
-    return 0.0;
+    return m_pBand != nullptr ? m_pBand->GetNoDataValue(nullptr) : 0.0;
 }
 
 void KRGORasterAccessorPlugin::SetFilterColor(const KRColor3& color)
 {
-    (void)color;
+    // The product is formed in single precision, so 0.5 becomes 127.5 exactly.
+    m_filterColor[0] = static_cast<double>(color.r * 255.0f);
+    m_filterColor[1] = static_cast<double>(color.g * 255.0f);
+    m_filterColor[2] = static_cast<double>(color.b * 255.0f);
+    m_filterColor[3] = static_cast<double>(color.a * 255.0f);
+    UpdateNoDataSetting();
 }
 
 KRColor3 KRGORasterAccessorPlugin::GetFilterColor()
 {
-    return KRColor3();
+    KRColor3 color(1.0f, 1.0f, 1.0f, 1.0f);
+    color.SetValue4i(TruncateToInt(m_filterColor[0]), TruncateToInt(m_filterColor[1]),
+                     TruncateToInt(m_filterColor[2]), TruncateToInt(m_filterColor[3]));
+    return color;
 }
 
 void KRGORasterAccessorPlugin::SetFilterColorTolerance(double tolerance)
 {
-    (void)tolerance;
+    m_dFilterColorTolerance = tolerance;
+    UpdateNoDataSetting();
 }
 
 double KRGORasterAccessorPlugin::GetFilterColorTolerance()
@@ -73,7 +300,8 @@ bool KRGORasterAccessorPlugin::IsFilterColorUsed()
 
 void KRGORasterAccessorPlugin::SetFilterColorUsed(bool used)
 {
-    (void)used;
+    m_bFilterColorUsed = used;
+    UpdateNoDataSetting();
 }
 
 } // namespace KRC

@@ -1,47 +1,181 @@
-// STUBS: placeholders until this file is written; replace every one.
+// Spatial reference of the source: classification as geographic or projected,
+// the two transformations to and from longitude/latitude, and the point and
+// rectangle conversions built on them.
 #include "KRGORasterAccessorPlugin.h"
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "KRFile.h"
 
 namespace KRC {
 
+namespace {
+
+constexpr double kWgs84SemiMajor = 6378137.0;
+constexpr double kWgs84SemiMinor = 6356752.314245179;
+constexpr double kEllipsoidTolerance = 0.00015; // metres; GRS 80's semi-minor axis is 0.0001 off
+
+bool IsNear(double value, double target)
+{
+    const double d = value - target;
+    return d > -kEllipsoidTolerance && d < kEllipsoidTolerance;
+}
+
+bool HasWgs84Ellipsoid(const OGRSpatialReference& srs)
+{
+    return IsNear(srs.GetSemiMajor(), kWgs84SemiMajor) && IsNear(srs.GetSemiMinor(), kWgs84SemiMinor);
+}
+
+bool IsOutsideLatLonRange(const KRRect2d& r)
+{
+    return r.left < -180.0 || r.right > 180.0 || r.top > 90.0 || r.bottom < -90.0;
+}
+
+//! Transforms one point in place; a point OGR cannot transform keeps whatever OGR left in it.
+void TransformPoint(OGRCoordinateTransformation* ct, double& x, double& y)
+{
+    ct->Transform(1, &x, &y);
+}
+
+template <class T>
+void DeleteAndClear(T*& object)
+{
+    delete object;
+    object = nullptr;
+}
+
+} // namespace
+
+void KRGORasterAccessorPlugin::SetAxisMappingStrategy(OGRSpatialReference* srs)
+{
+    if (srs != nullptr)
+        srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+}
+
 void KRGORasterAccessorPlugin::ReadSpatialReference()
 {
+    if (m_pDataset == nullptr)
+        return;
+    const char* declared = m_pDataset->GetProjectionRef();
+    const KRString wkt(declared != nullptr ? declared : "");
+    if (!wkt.IsEmpty() && ImportProjectionRefFromWkt(wkt.Cstr()))
+        return;
+    const KRString prjFile = KRFile::ChangeExt(m_strFileName, ".prj");
+    if (KRFile::IsExist(prjFile))
+        LoadProjectionFromESRIFile(prjFile);
 }
 
 bool KRGORasterAccessorPlugin::ResetProjectionRef(bool imported)
 {
-    (void)imported;
-    return true;
+    DeleteAndClear(m_pSrcToLatLon);
+    DeleteAndClear(m_pLatLonToSrc);
+    DeleteAndClear(m_pLatLonSRS);
+
+    bool result = true;
+    if (imported) {
+        SetAxisMappingStrategy(&m_srcSRS);
+        if (m_srcSRS.IsGeographic()) {
+            m_nProjType = 1;
+            m_srcBounds.ClampToLatLonRange();
+        } else {
+            m_nProjType = 2;
+            // On the WGS84 ellipsoid the source's own datum is kept, so no datum shift is applied.
+            if (HasWgs84Ellipsoid(m_srcSRS)) {
+                m_pLatLonSRS = m_srcSRS.CloneGeogCS();
+            } else {
+                OGRSpatialReference wgs84(nullptr);
+                SetAxisMappingStrategy(&wgs84);
+                wgs84.SetWellKnownGeogCS("WGS84");
+                m_pLatLonSRS = wgs84.Clone();
+            }
+            SetAxisMappingStrategy(m_pLatLonSRS);
+            // A reference without a geographic part (a local system) has nothing to transform to.
+            if (m_pLatLonSRS != nullptr) {
+                const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+                m_pSrcToLatLon = OGRCreateCoordinateTransformation(&m_srcSRS, m_pLatLonSRS);
+                m_pLatLonToSrc = OGRCreateCoordinateTransformation(m_pLatLonSRS, &m_srcSRS);
+            }
+            if (m_pSrcToLatLon == nullptr || m_pLatLonToSrc == nullptr)
+                result = false;
+        }
+    } else {
+        // Without a usable reference only the bounds tell whether they could be degrees.
+        m_nProjType = IsOutsideLatLonRange(m_srcBounds.GetGeoBounds()) ? 0 : 1;
+    }
+
+    m_latLonBounds.SetGeoBounds(TransformBounds(m_pSrcToLatLon, m_srcBounds.GetGeoBounds(), 72));
+    CalcResolution();
+    return result;
 }
 
-void KRGORasterAccessorPlugin::SetAxisMappingStrategy(OGRSpatialReference* srs)
+KRRect2d KRGORasterAccessorPlugin::TransformBounds(OGRCoordinateTransformation* ct, const KRRect2d& rect,
+                                                   int steps)
 {
-    (void)srs;
-}
+    if (ct == nullptr)
+        return rect;
+    const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
 
-KRRect2d KRGORasterAccessorPlugin::TransformBounds(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps)
-{
-    (void)steps;
-    return rect;
+    double x = rect.left;
+    double y = rect.bottom;
+    TransformPoint(ct, x, y);
+    KRRect2d result(x, y, x, y);
+    if (steps < 1)
+        return result;
+
+    const double n = steps;
+    const double dx = rect.Width() / n;
+    const double dy = rect.Height() / n;
+
+    const auto add = [&](double px, double py) {
+        TransformPoint(ct, px, py);
+        result.Union(KRPoint2d(px, py));
+    };
+    for (int i = 1; i <= steps; ++i)
+        add(rect.left + i * dx, rect.bottom);
+    for (int i = 0; i <= steps; ++i)
+        add(rect.left + i * dx, rect.top);
+    for (int i = 0; i <= steps; ++i)
+        add(rect.left, rect.bottom + i * dy);
+    for (int i = 0; i <= steps; ++i)
+        add(rect.right, rect.bottom + i * dy);
+    return result;
 }
 
 void KRGORasterAccessorPlugin::SrcPtToWGS84Pt(const KRPoint3d& src, KRPoint3d& out)
 {
-    out = src;
+    const KRPoint3d in = src; // the caller may pass one point as both
+    out = in;
+    if (m_pSrcToLatLon != nullptr) {
+        const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+        TransformPoint(m_pSrcToLatLon, out.x, out.y);
+    }
 }
 
 void KRGORasterAccessorPlugin::WGS84PtToSrcPt(const KRPoint3d& in, KRPoint3d& out)
 {
-    out = in;
+    const KRPoint3d point = in;
+    out = point;
+    if (m_pLatLonToSrc != nullptr) {
+        const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+        TransformPoint(m_pLatLonToSrc, out.x, out.y);
+    }
 }
 
 void KRGORasterAccessorPlugin::LatLonToProBounds(const KRRect2d& in, KRRect2d& out)
 {
-    out = in;
+    out = m_pLatLonToSrc != nullptr ? TransformBounds(m_pLatLonToSrc, in, 256) : in;
 }
 
 void KRGORasterAccessorPlugin::LatLonToProPnt(double lon, double lat, double& x, double& y)
 {
-    x = lon; y = lat;
+    x = lon;
+    y = lat;
+    if (m_pLatLonToSrc != nullptr) {
+        const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+        TransformPoint(m_pLatLonToSrc, x, y);
+    }
 }
 
 } // namespace KRC
