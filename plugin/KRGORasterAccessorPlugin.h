@@ -13,6 +13,7 @@ class OGRCoordinateTransformation;
 namespace KRC {
 
 struct KRGORasterAccessorPluginProbe; // test access to the private steps
+struct KRBandWindow;                  // source block of one GDAL fetch (KRBandWindow.h)
 
 //! Raster accessor over GDAL, plus a reader of NSDTF-DEM elevation text files.
 //! One object serves one raster at a time; OpenForRead closes the previous one.
@@ -98,6 +99,19 @@ private:
     double GetBandDataValue(void* buffer, int stride, int row, int col);
     GetchResult FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
     GetchResult FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+
+    // Source windows shared by the GDAL-based fetches.
+    //! The window of `srcRect` (source units) padded by 2 pixels and clamped to
+    //! the raster, read at no more than dstWidth x dstHeight; false without a raster.
+    bool ComputeBandWindow(const KRRect2d& srcRect, int dstWidth, int dstHeight, KRBandWindow& window);
+    //! One RasterIO of `band` over `window` into `grid`, under m_mutex; also the
+    //! band's nodata value when `noData` is set. Never writes past the grid.
+    void ReadBandWindow(GDALRasterBand* band, const KRBandWindow& window, bool topDown, KRTerrainData& grid,
+                        double* noData);
+    //! The terrain steps common to geographic and projected GDAL sources, once
+    //! the request is known in source units; `toSource` null for geographic ones.
+    GetchResult FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect, bool flip,
+                                     OGRCoordinateTransformation* toSource);
 
     // NSDTF-DEM.
     void ReadChinaDemInfo(const KRString& path);

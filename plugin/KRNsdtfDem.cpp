@@ -1,32 +1,310 @@
-// STUBS: placeholders until this file is written; replace every one.
+// NSDTF-DEM elevation text files: the header that opening reads, the value grid
+// that the first terrain fetch reads, and the two terrain paths over that grid.
 #include "KRGORasterAccessorPlugin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cpl_conv.h>
+#include <cpl_vsi.h>
+#include <ogr_spatialref.h>
+
+#include "KRBandWindow.h"
 
 namespace KRC {
 
+namespace {
+
+constexpr double kDemNoData = -9999.0; // value of grid cells that hold no elevation
+constexpr double kOrientationTolerance = 1e-10;
+constexpr double kIntersectTolerance = 1e-16;
+constexpr int kBoundsSteps = 72;
+constexpr size_t kMaxTokenLength = 255; // longer tokens are outside the format
+constexpr size_t kReadChunk = 64 * 1024;
+
+//! Whitespace-separated tokens of a text file, read through a buffer. Tokens
+//! are bounded: a longer one stops the reading and marks the file bad.
+class TokenReader {
+public:
+    explicit TokenReader(const char* path) : m_file(VSIFOpenL(path, "rb")), m_buffer(kReadChunk)
+    {
+        if (m_file != nullptr && VSIFSeekL(m_file, 0, SEEK_END) == 0) {
+            m_size = VSIFTellL(m_file);
+            if (VSIFSeekL(m_file, 0, SEEK_SET) != 0) {
+                VSIFCloseL(m_file);
+                m_file = nullptr;
+            }
+        }
+    }
+    ~TokenReader()
+    {
+        if (m_file != nullptr)
+            VSIFCloseL(m_file);
+    }
+    TokenReader(const TokenReader&) = delete;
+    TokenReader& operator=(const TokenReader&) = delete;
+
+    bool IsOpen() const { return m_file != nullptr; }
+    std::uint64_t Size() const { return m_size; }
+    //! A token longer than the format allows was met.
+    bool Overlong() const { return m_overlong; }
+
+    //! The next token; false at the end of the text or at an overlong token.
+    bool Next(std::string& token)
+    {
+        token.clear();
+        if (m_file == nullptr || m_overlong)
+            return false;
+        int c = Get();
+        while (c >= 0 && IsSpace(c))
+            c = Get();
+        while (c >= 0 && !IsSpace(c)) {
+            if (token.size() == kMaxTokenLength) {
+                m_overlong = true;
+                return false;
+            }
+            token.push_back(static_cast<char>(c));
+            c = Get();
+        }
+        return !token.empty();
+    }
+
+private:
+    // The C locale's white space, whatever locale the host has set.
+    static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+    int Get()
+    {
+        if (m_pos == m_end) {
+            m_pos = 0;
+            m_end = VSIFReadL(m_buffer.data(), 1, m_buffer.size(), m_file);
+            if (m_end == 0)
+                return -1;
+        }
+        return static_cast<unsigned char>(m_buffer[m_pos++]);
+    }
+
+    VSILFILE* m_file;
+    std::vector<char> m_buffer;
+    size_t m_pos = 0;
+    size_t m_end = 0;
+    std::uint64_t m_size = 0;
+    bool m_overlong = false;
+};
+
+//! The twelve header tokens as both readers use them.
+struct DemHeader {
+    KRString unit;
+    double orientation = 0.0;
+    double x = 0.0;
+    double y = 0.0;
+    double dx = 0.0;
+    double dy = 0.0;
+    int rows = 0;
+    int cols = 0;
+    double divisor = 1.0;
+};
+
+//! A row or column count: the number truncated toward zero, or 0 when it is
+//! not a positive count an int holds.
+int ParseCount(const std::string& token)
+{
+    const double value = CPLAtof(token.c_str());
+    if (!(value >= 1.0 && value < 2147483648.0))
+        return 0;
+    return static_cast<int>(value);
+}
+
+//! Reads the header. False when it is cut short, holds an overlong token, has
+//! counts that are not positive, counts more values than the file could hold
+//! (every value takes at least a digit and a separator), or places the grid
+//! nowhere (coordinates or spacings that are not finite).
+bool ReadDemHeader(TokenReader& in, DemHeader& header)
+{
+    std::string tokens[12];
+    for (std::string& token : tokens) {
+        if (!in.Next(token))
+            return false;
+    }
+    // Numbers are read as in the C locale, whatever the host process has set.
+    header.unit = KRString(tokens[2].c_str());
+    header.unit.TrimLeft();
+    header.unit.TrimRight();
+    header.orientation = CPLAtof(tokens[3].c_str());
+    header.x = CPLAtof(tokens[5].c_str());
+    header.y = CPLAtof(tokens[6].c_str());
+    header.dx = CPLAtof(tokens[7].c_str());
+    header.dy = CPLAtof(tokens[8].c_str());
+    header.rows = ParseCount(tokens[9]);
+    header.cols = ParseCount(tokens[10]);
+    header.divisor = CPLAtof(tokens[11].c_str());
+
+    if (header.rows < 1 || header.cols < 1)
+        return false;
+    const std::uint64_t cells = static_cast<std::uint64_t>(header.rows) * static_cast<std::uint64_t>(header.cols);
+    if (cells > in.Size() / 2)
+        return false;
+    return std::isfinite(header.x) && std::isfinite(header.y) && std::isfinite(header.dx) && std::isfinite(header.dy);
+}
+
+bool IsGeographicUnit(const KRString& unit)
+{
+    return unit.CompareNoCase("D") == 0 || unit.CompareNoCase("S") == 0;
+}
+
+//! The steps both NSDTF-DEM paths share once the request is known to meet the
+//! grid: positions over the whole grid, tested against its size.
+GetchResult FillFromDemGrid(KRTerrainData& terrain, const KRRect2d& rect, KRTerrainData& dem, const KRRect2d& srcBounds,
+                            std::uint64_t width, std::uint64_t height, bool topDown,
+                            OGRCoordinateTransformation* toSource)
+{
+    terrain.ZeroAll();
+    // Fetches from several threads would all write the same value; only the
+    // first one after reading the grid needs to.
+    if (dem.m_dNoDataValue != kDemNoData)
+        dem.m_dNoDataValue = kDemNoData;
+
+    detail::KRGridFrame frame;
+    frame.bounds = srcBounds;
+    frame.cols = static_cast<int>(std::min<std::uint64_t>(width, INT32_MAX));
+    frame.rows = static_cast<int>(std::min<std::uint64_t>(height, INT32_MAX));
+    frame.topDown = topDown;
+    frame.rangeTest = true;
+    const detail::KRSampleSpan span =
+        toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
+                            : detail::ClippedSpan(rect, srcBounds, terrain.GetWidth(), terrain.GetHeight());
+    detail::FillTerrainSamples(terrain, rect, span, dem, frame, toSource);
+    return GetchResult_Delivered;
+}
+
+} // namespace
+
+// On any failure the accessor is left describing no raster (no band, no size,
+// no coordinate type), which makes the open fail and every fetch deliver nothing.
 void KRGORasterAccessorPlugin::ReadChinaDemInfo(const KRString& path)
 {
-    (void)path;
+    bool ok = false;
+    try {
+        TokenReader in(path.Cstr());
+        DemHeader header;
+        if (in.IsOpen() && ReadDemHeader(in, header)) {
+            if (IsGeographicUnit(header.unit))
+                m_nProjType = 1;
+            else
+                m_nProjType = m_pLatLonToSrc != nullptr ? 2 : 0;
+
+            // Point-registered: the outer samples lie on the bounds.
+            const KRRect2d bounds(header.x, header.y, header.x + (header.cols - 1) * header.dx,
+                                  header.y - (header.rows - 1) * header.dy);
+            m_nWidth = static_cast<std::uint64_t>(header.cols);
+            m_nHeight = static_cast<std::uint64_t>(header.rows);
+            m_nBandCount = 1;
+            m_ePixelFormat = PF_R32F;
+            m_dPixelSizeX = bounds.Width() / static_cast<double>(m_nWidth);
+            const double pixelHeight = bounds.Height() / static_cast<double>(m_nHeight);
+            const bool northFirst =
+                header.orientation > -kOrientationTolerance && header.orientation < kOrientationTolerance;
+            m_dPixelSizeY = northFirst ? -pixelHeight : pixelHeight;
+            m_srcBounds.SetGeoBounds(bounds);
+            m_latLonBounds.SetGeoBounds(TransformBounds(m_pSrcToLatLon, bounds, kBoundsSteps));
+            CalcResolution();
+            ok = true;
+        }
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok) {
+        m_nBandCount = 0;
+        m_nWidth = 0;
+        m_nHeight = 0;
+        m_nProjType = 0;
+        m_srcBounds.SetGeoBounds(KRRect2d());
+        m_latLonBounds.SetGeoBounds(KRRect2d());
+    }
 }
 
+// A file that cannot be read leaves m_pDemData as it was (null on the first
+// fetch), and the fetch then delivers nothing. Cells for which the file holds
+// no value stay at the nodata value, so they come out as 0.
 void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
 {
-    (void)path;
+    try {
+        TokenReader in(path.Cstr());
+        DemHeader header;
+        if (!in.IsOpen() || !ReadDemHeader(in, header))
+            return;
+        double divisor = header.divisor;
+        if (header.unit.CompareNoCase("K") == 0)
+            divisor *= 0.001;
+
+        std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(header.cols, header.rows, RDF_Float32);
+        if (!grid)
+            return;
+        for (int row = 0; row < header.rows; ++row) {
+            for (int col = 0; col < header.cols; ++col)
+                grid->SetValue(row, col, kDemNoData);
+        }
+        grid->m_dNoDataValue = kDemNoData;
+
+        delete m_pDemData;
+        m_pDemData = nullptr;
+        m_bMinMaxValid = false;
+        const long long cells = static_cast<long long>(header.rows) * header.cols;
+        std::string token;
+        // A short list ends early: the remaining cells keep the nodata value.
+        for (long long k = 0; k < cells && in.Next(token); ++k) {
+            const float parsed = static_cast<float>(CPLAtof(token.c_str()));
+            const double cell = static_cast<double>(static_cast<float>(static_cast<double>(parsed) / divisor));
+            if (!m_bMinMaxValid) {
+                m_dMaxValue = cell;
+                m_dMinValue = cell;
+                m_bMinMaxValid = true;
+            } else {
+                if (cell > m_dMaxValue)
+                    m_dMaxValue = cell;
+                if (cell < m_dMinValue)
+                    m_dMinValue = cell;
+            }
+            grid->SetValue(static_cast<int>(k / header.cols), static_cast<int>(k % header.cols), cell);
+        }
+        m_pDemData = grid.release();
+    } catch (...) {
+        // An allocation that failed leaves no grid; fetches then deliver nothing.
+    }
 }
 
-GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
+GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain,
+                                                                                   const KRRect2d& rect, bool flip)
 {
-    (void)terrain;
-    (void)rect;
-    (void)flip;
-    return GetchResult_None;
+    const KRRect2d& src = m_srcBounds.GetGeoBounds();
+    if (terrain == nullptr || m_pDemData == nullptr || !rect.IsIntersect(src, kIntersectTolerance))
+        return GetchResult_None;
+    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, nullptr);
 }
 
-GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
+GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain,
+                                                                                const KRRect2d& rect, bool flip)
 {
-    (void)terrain;
-    (void)rect;
-    (void)flip;
-    return GetchResult_None;
+    if (terrain == nullptr || m_pDemData == nullptr || m_pLatLonToSrc == nullptr)
+        return GetchResult_None;
+    // Each fetch transforms with its own copy, so threads never share one.
+    std::unique_ptr<OGRCoordinateTransformation> toSource(m_pLatLonToSrc->Clone());
+    if (!toSource)
+        return GetchResult_None;
+    toSource->SetEmitErrors(false);
+
+    const KRRect2d& src = m_srcBounds.GetGeoBounds();
+    const KRRect2d srcRect = TransformBounds(toSource.get(), rect, kBoundsSteps);
+    if (!srcRect.IsIntersect(src, kIntersectTolerance))
+        return GetchResult_None;
+    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, toSource.get());
 }
 
 } // namespace KRC

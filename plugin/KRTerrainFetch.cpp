@@ -1,54 +1,459 @@
-// STUBS: placeholders until this file is written; replace every one.
+// Terrain fetch: the two host entry points, elevation grids from band 1 of a
+// GDAL raster (geographic or projected), and the source-window and sampling
+// steps that the image fetches and the NSDTF-DEM paths share with them.
 #include "KRGORasterAccessorPlugin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "KRBandWindow.h"
 
 namespace KRC {
 
+namespace {
+
+constexpr int kTileSize = 33;    // samples per side of a terrain tile
+constexpr int kBoundsSteps = 72; // points per edge when carrying a request into source units
+constexpr double kIntersectTolerance = 1e-16;
+constexpr double kNoDataTolerance = 1e-10;
+constexpr long long kWindowMargin = 2; // pixels added around every source window
+
+//! Truncation toward zero that stays defined for values an int cannot hold.
+int TruncateIndex(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
+}
+
+//! Step between neighbouring destination samples; a single sample spans the whole extent.
+double SampleStep(double extent, int count)
+{
+    return count > 1 ? extent / (count - 1) : extent;
+}
+
+//! Fractional sample index along one axis. A one-pixel-wide source has no
+//! extent to divide by; its only sample sits at position 0.
+double AxisPosition(double value, double origin, double extent, int count)
+{
+    if (extent == 0.0)
+        return 0.0;
+    return (value - origin) * (count - 1) / extent;
+}
+
+struct TypeFormat {
+    GDALDataType type;
+    enumRasterDataFromat format;
+};
+
+// The host has no complex types: each complex type passes as one real value of
+// the same total width.
+constexpr TypeFormat kTypeFormats[] = {
+    {GDT_Byte, RDF_UInt8},   {GDT_UInt16, RDF_UInt16},    {GDT_Int16, RDF_Int16},     {GDT_UInt32, RDF_UInt32},
+    {GDT_Int32, RDF_Int32},  {GDT_Float32, RDF_Float32},  {GDT_Float64, RDF_Float64}, {GDT_CInt16, RDF_Int32},
+    {GDT_CInt32, RDF_Int64}, {GDT_CFloat32, RDF_Float64},
+};
+
+template <class T> double ElementAt(const void* buffer, long long index)
+{
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char*>(buffer) + index * static_cast<long long>(sizeof(T)),
+                sizeof(T));
+    return static_cast<double>(value);
+}
+
+} // namespace
+
+namespace detail {
+
+enumRasterDataFromat GridFormatOfGdalType(GDALDataType type)
+{
+    for (const TypeFormat& row : kTypeFormats) {
+        if (row.type == type)
+            return row.format;
+    }
+    return RDF_None;
+}
+
+GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format)
+{
+    switch (format) {
+    case RDF_UInt8:
+        return GDT_Byte;
+    case RDF_Int16:
+        return GDT_Int16;
+    case RDF_UInt16:
+        return GDT_UInt16;
+    case RDF_Float32:
+        return GDT_Float32;
+    case RDF_Int32:
+        return GDT_Int32;
+    case RDF_UInt32:
+        return GDT_UInt32;
+    case RDF_Int64:
+        return GDT_Int64;
+    case RDF_Float64:
+        return GDT_Float64;
+    default:
+        return GDT_Unknown;
+    }
+}
+
+std::unique_ptr<KRTerrainData> NewTerrainGrid(int width, int height, enumRasterDataFromat format)
+{
+    if (width < 1 || height < 1 || format == RDF_None)
+        return nullptr;
+    KRTerrainData::Structure info;
+    info.fScale = 1.0f;
+    info.nFlags = 0;
+    std::unique_ptr<KRTerrainData> grid(new (std::nothrow) KRTerrainData(info));
+    if (!grid)
+        return nullptr;
+    grid->SetWidth(width);
+    grid->SetHeight(height);
+    grid->SetDataFormat(format);
+    if (!grid->CreateData() || grid->GetData() == nullptr)
+        return nullptr;
+    return grid;
+}
+
+KRSampleSpan FullSpan(int width, int height)
+{
+    KRSampleSpan span;
+    span.c1 = width - 1;
+    span.r1 = height - 1;
+    return span;
+}
+
+KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height)
+{
+    KRSampleSpan span = FullSpan(width, height);
+    const double w = rect.Width();
+    const double h = rect.Height();
+    if (source.left > rect.left)
+        span.c0 = TruncateIndex((source.left - rect.left) * (width - 1) / w);
+    if (rect.right > source.right)
+        span.c1 = TruncateIndex((source.right - rect.left) * (width - 1) / w);
+    if (source.bottom > rect.bottom)
+        span.r0 = TruncateIndex((source.bottom - rect.bottom) * (height - 1) / h);
+    if (rect.top > source.top)
+        span.r1 = TruncateIndex((source.top - rect.bottom) * (height - 1) / h);
+    return span;
+}
+
+void FillTerrainSamples(KRTerrainData& dst, const KRRect2d& rect, const KRSampleSpan& span, const KRTerrainData& grid,
+                        const KRGridFrame& frame, OGRCoordinateTransformation* toSource)
+{
+    const int width = dst.GetWidth();
+    const int height = dst.GetHeight();
+    // Rounded spans never leave the destination, whatever the request held.
+    const int c0 = std::max(span.c0, 0);
+    const int c1 = std::min(span.c1, width - 1);
+    const int r0 = std::max(span.r0, 0);
+    const int r1 = std::min(span.r1, height - 1);
+    if (c0 > c1 || r0 > r1)
+        return;
+
+    const double stepX = SampleStep(rect.Width(), width);
+    const double stepY = SampleStep(rect.Height(), height);
+    const double frameW = frame.bounds.Width();
+    const double frameH = frame.bounds.Height();
+    const double noData = grid.m_dNoDataValue;
+
+    const int count = c1 - c0 + 1;
+    std::vector<double> xs(static_cast<size_t>(count));
+    std::vector<double> ys(static_cast<size_t>(count));
+    for (int r = r0; r <= r1; ++r) {
+        const double lat = rect.bottom + r * stepY;
+        for (int i = 0; i < count; ++i) {
+            xs[static_cast<size_t>(i)] = rect.left + (c0 + i) * stepX;
+            ys[static_cast<size_t>(i)] = lat;
+        }
+        // One call per row gives each point the same result as one call per
+        // point; a point that fails keeps whatever the transformation left.
+        if (toSource != nullptr)
+            (void)toSource->Transform(count, xs.data(), ys.data());
+
+        for (int i = 0; i < count; ++i) {
+            double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
+            const double col = AxisPosition(xs[static_cast<size_t>(i)], frame.bounds.left, frameW, frame.cols);
+            // A position that is not finite would sample as NaN, which the
+            // nodata rule turns into 0 anyway: the cell keeps its cleared 0.
+            if (!std::isfinite(row) || !std::isfinite(col))
+                continue;
+            if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
+                continue;
+            if (frame.topDown)
+                row = (frame.rows - 1) - row;
+
+            double v = grid.GetBRasampleValue(row, col, false);
+            const double diff = noData - v;
+            if ((diff > -kNoDataTolerance && diff < kNoDataTolerance) || !std::isfinite(v))
+                v = 0.0;
+            dst.SetValue(static_cast<long long>(r) * width + (c0 + i), v);
+        }
+    }
+}
+
+} // namespace detail
+
 KRTerrainData* KRGORasterAccessorPlugin::CreateBandRasterData(int width, int height)
 {
-    (void)width;
-    (void)height;
-    return nullptr;
+    if (m_pBand == nullptr)
+        return nullptr;
+    const enumRasterDataFromat format = detail::GridFormatOfGdalType(m_pBand->GetRasterDataType());
+    return detail::NewTerrainGrid(width, height, format).release();
 }
 
 double KRGORasterAccessorPlugin::GetBandDataValue(void* buffer, int stride, int row, int col)
 {
-    (void)buffer;
-    (void)stride;
-    (void)row;
-    (void)col;
-    return 0.0;
+    if (buffer == nullptr || m_pBand == nullptr)
+        return 0.0;
+    // The index is a 32-bit quantity; one that does not fit names no element.
+    const long long index = static_cast<long long>(stride) * row + col;
+    if (index < 0 || index > std::numeric_limits<int>::max())
+        return 0.0;
+    switch (m_pBand->GetRasterDataType()) {
+    case GDT_Byte:
+        return ElementAt<std::uint8_t>(buffer, index);
+    case GDT_UInt16:
+        return ElementAt<std::uint16_t>(buffer, index);
+    case GDT_Int16:
+        return ElementAt<std::int16_t>(buffer, index);
+    case GDT_UInt32:
+        return ElementAt<std::uint32_t>(buffer, index);
+    case GDT_Int32:
+        return ElementAt<std::int32_t>(buffer, index);
+    case GDT_Float32:
+        return ElementAt<float>(buffer, index);
+    case GDT_Float64:
+        return ElementAt<double>(buffer, index);
+    case GDT_CInt16:
+        return ElementAt<std::int32_t>(buffer, index);
+    case GDT_CInt32:
+        return ElementAt<std::int64_t>(buffer, index);
+    case GDT_CFloat32:
+        return ElementAt<double>(buffer, index);
+    default:
+        return 0.0;
+    }
 }
 
-GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
+bool KRGORasterAccessorPlugin::ComputeBandWindow(const KRRect2d& srcRect, int dstWidth, int dstHeight,
+                                                 KRBandWindow& window)
 {
-    (void)terrain;
-    (void)rect;
-    (void)flip;
-    return GetchResult_None;
+    const long long rasterW = static_cast<long long>(std::min<std::uint64_t>(m_nWidth, INT32_MAX));
+    const long long rasterH = static_cast<long long>(std::min<std::uint64_t>(m_nHeight, INT32_MAX));
+    if (rasterW < 1 || rasterH < 1 || dstWidth < 1 || dstHeight < 1)
+        return false;
+
+    const KRRect2d& src = m_srcBounds.GetGeoBounds();
+    const KRRect2i covered = ComputePixelBounds(srcRect);
+    // 64-bit sides, so the margin cannot overflow a saturated pixel index.
+    long long left = std::min(covered.left, covered.right) - kWindowMargin;
+    long long right = std::max(covered.left, covered.right) + kWindowMargin;
+    long long bottom = std::min(covered.bottom, covered.top) - kWindowMargin;
+    long long top = std::max(covered.bottom, covered.top) + kWindowMargin;
+
+    window = KRBandWindow();
+    if (left < 0) {
+        left = 0;
+        window.bounds.left = src.left;
+        window.cut = true;
+    } else {
+        left = std::min(left, rasterW - 1); // a request touching the east edge within tolerance
+        window.bounds.left = src.left + static_cast<double>(left) * m_dResX;
+    }
+    // Negative sides count as beyond the raster too, as an unsigned comparison would.
+    if (right < 0 || right >= rasterW) {
+        right = rasterW - 1;
+        window.bounds.right = src.right;
+        window.cut = true;
+    } else {
+        window.bounds.right = src.left + static_cast<double>(right) * m_dResX;
+    }
+    if (bottom < 0) {
+        bottom = 0;
+        window.bounds.bottom = src.bottom;
+        window.cut = true;
+    } else {
+        bottom = std::min(bottom, rasterH - 1);
+        window.bounds.bottom = src.bottom + static_cast<double>(bottom) * m_dResY;
+    }
+    if (top < 0 || top >= rasterH) {
+        top = rasterH - 1;
+        window.bounds.top = src.top;
+        window.cut = true;
+    } else {
+        window.bounds.top = src.bottom + static_cast<double>(top) * m_dResY;
+    }
+
+    window.pixels =
+        KRRect2i(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right), static_cast<int>(bottom));
+    window.winW = window.pixels.AbsWidth() + 1;
+    window.winH = window.pixels.AbsHeight() + 1;
+    window.bufW = std::min(window.winW, dstWidth);
+    window.bufH = std::min(window.winH, dstHeight);
+    return true;
 }
 
-GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
+void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBandWindow& window, bool topDown,
+                                              KRTerrainData& grid, double* noData)
 {
-    (void)terrain;
-    (void)rect;
-    (void)flip;
-    return GetchResult_None;
+    if (band == nullptr || grid.GetData() == nullptr || grid.GetWidth() != window.bufW ||
+        grid.GetHeight() != window.bufH)
+        return;
+
+    std::lock_guard<KRMutex> lock(m_mutex);
+    if (noData != nullptr)
+        *noData = band->GetNoDataValue();
+    // A band whose type differs from the grid's (another band chosen by
+    // BeginRead, or a multi-type dataset) is converted to the grid's type, so
+    // the read never writes more bytes than the grid holds.
+    GDALDataType type = band->GetRasterDataType();
+    if (detail::GridFormatOfGdalType(type) != grid.GetDataFormat())
+        type = detail::GdalTypeOfGridFormat(grid.GetDataFormat());
+    const std::uint64_t needed = static_cast<std::uint64_t>(window.bufW) * static_cast<std::uint64_t>(window.bufH) *
+                                 static_cast<std::uint64_t>(GDALGetDataTypeSizeBytes(type));
+    if (type == GDT_Unknown || needed > grid.GetDataBytes())
+        return;
+
+    const long long rasterH = static_cast<long long>(m_nHeight);
+    const long long yOffset = topDown ? rasterH - window.pixels.top - 1 : window.pixels.bottom;
+    // A failed read leaves the grid as it was; the fetch still delivers.
+    const CPLErr ignored = band->RasterIO(GF_Read, window.pixels.left, static_cast<int>(yOffset), window.winW,
+                                          window.winH, grid.GetData(), window.bufW, window.bufH, type, 0, 0, nullptr);
+    (void)ignored;
+}
+
+GetchResult KRGORasterAccessorPlugin::FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect,
+                                                           const KRRect2d& srcRect, bool flip,
+                                                           OGRCoordinateTransformation* toSource)
+{
+    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    KRBandWindow window;
+    if (!ComputeBandWindow(srcRect, terrain.GetWidth(), terrain.GetHeight(), window))
+        return GetchResult_None;
+
+    // The grid takes band 1's own type, which is what is read into it, even
+    // when BeginRead has made another band current.
+    GDALRasterBand* band = m_pDataset->GetRasterBand(1);
+    GDALRasterBand* typeBand = band != nullptr ? band : m_pBand;
+    const GDALDataType type = typeBand != nullptr ? typeBand->GetRasterDataType() : GDT_Unknown;
+    std::unique_ptr<KRTerrainData> grid =
+        detail::NewTerrainGrid(window.bufW, window.bufH, detail::GridFormatOfGdalType(type));
+    if (!grid)
+        return GetchResult_None;
+
+    terrain.ZeroAll();
+    if (band == nullptr)
+        return GetchResult_Delivered;
+
+    double noData = 0.0;
+    ReadBandWindow(band, window, topDown, *grid, &noData);
+    grid->m_dNoDataValue = noData;
+
+    detail::KRGridFrame frame;
+    frame.bounds = window.bounds;
+    frame.cols = window.bufW;
+    frame.rows = window.bufH;
+    frame.topDown = topDown;
+    // Geographic requests are clipped to the raster up front; projected ones
+    // are tested sample by sample, since their outline is not a rectangle there.
+    frame.rangeTest = toSource != nullptr;
+    const detail::KRSampleSpan span =
+        toSource != nullptr
+            ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
+            : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), terrain.GetWidth(), terrain.GetHeight());
+    detail::FillTerrainSamples(terrain, rect, span, *grid, frame, toSource);
+    return GetchResult_Delivered;
+}
+
+GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect,
+                                                                           bool flip)
+{
+    if (m_pDataset == nullptr || terrain == nullptr)
+        return GetchResult_None;
+    if (!rect.IsIntersect(m_srcBounds.GetGeoBounds(), kIntersectTolerance))
+        return GetchResult_None;
+    return FetchTerrainFromBand(*terrain, rect, rect, flip, nullptr);
+}
+
+GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect,
+                                                                        bool flip)
+{
+    if (m_pDataset == nullptr || terrain == nullptr || m_pLatLonToSrc == nullptr)
+        return GetchResult_None;
+    // A transformation serves one thread at a time: each fetch works on its own
+    // copy, so the host may fetch from several threads. Points outside the
+    // projection's domain are expected at the edges and are not reported.
+    std::unique_ptr<OGRCoordinateTransformation> toSource(m_pLatLonToSrc->Clone());
+    if (!toSource)
+        return GetchResult_None;
+    toSource->SetEmitErrors(false);
+
+    const KRRect2d srcRect = TransformBounds(toSource.get(), rect, kBoundsSteps);
+    if (!srcRect.IsIntersect(m_srcBounds.GetGeoBounds(), kIntersectTolerance))
+        return GetchResult_None;
+    return FetchTerrainFromBand(*terrain, rect, srcRect, flip, toSource.get());
 }
 
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
 {
-    (void)terrain;
-    (void)rect;
-    (void)flip;
+    try {
+        if (m_nProjType == 1) {
+            if (!m_bNsdtfDem)
+                return FetchLatLonTerrainDataFromLatLonData(terrain, rect, flip);
+            if (m_pDemData == nullptr)
+                ReadChinaDemData(m_strFileName);
+            return FetchLatLonTerrainDataFromChinaDemLatLonData(terrain, rect, flip);
+        }
+        if (m_nProjType == 2 && m_pSrcToLatLon != nullptr && m_pLatLonToSrc != nullptr) {
+            if (!m_bNsdtfDem)
+                return FetchLatLonTerrainDataFromProData(terrain, rect, flip);
+            if (m_pDemData == nullptr)
+                ReadChinaDemData(m_strFileName);
+            return FetchLatLonTerrainDataFromChinaDemProData(terrain, rect, flip);
+        }
+    } catch (...) {
+        // Nothing may reach the host; an allocation that failed delivers nothing.
+    }
     return GetchResult_None;
 }
 
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level)
 {
-    (void)x;
-    (void)y;
-    (void)level;
-    terrain = nullptr; return GetchResult_None;
+    terrain = nullptr;
+    try {
+        KRRect2d rect;
+        KRMath::CalcTileBounds(rect, x, y, level);
+        if (!m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance))
+            return GetchResult_None;
+
+        std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(kTileSize, kTileSize, RDF_Float32);
+        if (!grid)
+            return GetchResult_None;
+        const GetchResult result = FetchTerrainData(grid.get(), rect, false);
+        if (result == GetchResult_Delivered)
+            terrain = grid.release();
+        return result;
+    } catch (...) {
+        return GetchResult_None;
+    }
 }
 
 } // namespace KRC

@@ -1,0 +1,75 @@
+#pragma once
+// Private to the module: the steps that every GDAL-based fetch shares (the
+// padded source window, its read size, the grid a band window is read into)
+// and the sampling loop that the terrain paths share with the NSDTF-DEM grid.
+
+#include <memory>
+
+#include <gdal.h>
+
+#include "KRGeometry.h"
+#include "KRTerrainData.h"
+#include "KRTypes.h"
+
+class OGRCoordinateTransformation;
+
+namespace KRC {
+
+//! The source block one fetch reads: pixel indices, the source-unit rectangle
+//! they stand for, and the size GDAL scales the block to.
+struct KRBandWindow {
+    KRRect2i pixels;  //!< columns from the west edge, rows counted up from the south edge
+    KRRect2d bounds;  //!< source units of the outer pixels of `pixels`
+    int winW = 0;     //!< pixel columns read
+    int winH = 0;     //!< pixel rows read
+    int bufW = 0;     //!< grid columns: min(winW, destination width)
+    int bufH = 0;     //!< grid rows: min(winH, destination height)
+    bool cut = false; //!< the 2-pixel margin ran past the raster on some side
+};
+
+namespace detail {
+
+//! The host's sample format of a GDAL type; RDF_None when the host has none.
+enumRasterDataFromat GridFormatOfGdalType(GDALDataType type);
+
+//! The GDAL type a band is converted to when it is read into a grid of `format`
+//! whose type differs from the band's own.
+GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format);
+
+//! A zeroed grid made the one way every grid of the module is made; null when
+//! the size or format cannot be allocated.
+std::unique_ptr<KRTerrainData> NewTerrainGrid(int width, int height, enumRasterDataFromat format);
+
+//! Rows and columns of the destination to visit, both ends inclusive.
+struct KRSampleSpan {
+    int c0 = 0;
+    int c1 = -1;
+    int r0 = 0;
+    int r1 = -1;
+};
+
+//! Every sample of a width x height destination.
+KRSampleSpan FullSpan(int width, int height);
+
+//! The destination samples of `rect` that lie over `source`, by truncation
+//! toward zero (so the first ones may lie a fraction of a step outside).
+KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height);
+
+//! How source coordinates map onto a grid of samples that is being sampled.
+struct KRGridFrame {
+    KRRect2d bounds;        //!< source units of the grid's outer samples
+    int cols = 0;           //!< samples across the bounds
+    int rows = 0;           //!< samples up the bounds
+    bool topDown = false;   //!< grid row 0 is the northern edge
+    bool rangeTest = false; //!< skip positions outside [0, cols) x [0, rows)
+};
+
+//! Fills the destination samples of `span` from `grid`: each sample's longitude
+//! and latitude, carried into source units by `toSource` when it is set, is
+//! sampled bilinearly; the grid's nodata value, NaN and infinity come out as 0.
+//! Samples outside the frame (when it tests) keep what the destination held.
+void FillTerrainSamples(KRTerrainData& dst, const KRRect2d& rect, const KRSampleSpan& span, const KRTerrainData& grid,
+                        const KRGridFrame& frame, OGRCoordinateTransformation* toSource);
+
+} // namespace detail
+} // namespace KRC
