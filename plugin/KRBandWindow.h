@@ -32,6 +32,13 @@ namespace detail {
 //! The host's sample format of a GDAL type; RDF_None when the host has none.
 enumRasterDataFromat GridFormatOfGdalType(GDALDataType type);
 
+//! The host's pixel format of a GDAL type; PF_Unknown when the host has none.
+enumPixelFormat PixelFormatOfGdalType(GDALDataType type);
+
+//! Truncation toward zero that stays defined for values an int cannot hold
+//! (saturating; NaN gives 0).
+int TruncateToInt(double value);
+
 //! The GDAL type a band is converted to when it is read into a grid of `format`
 //! whose type differs from the band's own.
 GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format);

@@ -11,6 +11,7 @@
 #include <cpl_error.h>
 #include <gdal_priv.h>
 
+#include "KRBandWindow.h"
 #include "KRFile.h"
 
 namespace KRC {
@@ -19,40 +20,6 @@ namespace {
 
 constexpr int kStatSlots = 4; // bands whose own statistics are kept
 constexpr double kBandNoDataTolerance = 1e-10;
-
-struct FormatOfType {
-    GDALDataType type;
-    enumRasterDataFromat dataFormat;
-    enumPixelFormat pixelFormat;
-};
-
-// The host has no complex types: CInt16 passes as a 32-bit integer, CInt32 and
-// CFloat32 as 8-byte samples; CFloat64 and the 64-bit integers have no counterpart.
-constexpr FormatOfType kFormatOfType[] = {
-    {GDT_Byte, RDF_UInt8, PF_L8},
-    {GDT_UInt16, RDF_UInt16, PF_L16},
-    {GDT_Int16, RDF_Int16, PF_L16},
-    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8},
-    {GDT_Int32, RDF_Int32, PF_X8R8G8B8},
-    {GDT_Float32, RDF_Float32, PF_R32F},
-    {GDT_Float64, RDF_Float64, PF_R64F},
-    {GDT_CInt16, RDF_Int32, PF_X8R8G8B8},
-    {GDT_CInt32, RDF_Int64, PF_G32R32F},
-    {GDT_CFloat32, RDF_Float64, PF_R64F},
-};
-
-//! The table row of the band's type; null without a band or for a type the host lacks.
-const FormatOfType* FindFormat(GDALRasterBand* band)
-{
-    if (band == nullptr)
-        return nullptr;
-    const GDALDataType type = band->GetRasterDataType();
-    for (const FormatOfType& row : kFormatOfType) {
-        if (row.type == type)
-            return &row;
-    }
-    return nullptr;
-}
 
 bool HasDemExtension(const KRString& path)
 {
@@ -73,18 +40,6 @@ bool ReadMagic(const KRString& path, KRString& magic)
     (void)std::fread(head, 1, 9, file.get());
     magic = KRString(head); // a zero byte ends the text early, as in a C string
     return true;
-}
-
-//! Truncation toward zero that stays defined for values an int cannot hold.
-int TruncateToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(value);
 }
 
 std::uint64_t WidenWithSign(int size)
@@ -233,14 +188,12 @@ void KRGORasterAccessorPlugin::UpdateMinMax()
 
 enumPixelFormat KRGORasterAccessorPlugin::ReadPixelFormat()
 {
-    const FormatOfType* row = FindFormat(m_pBand);
-    return row != nullptr ? row->pixelFormat : PF_Unknown;
+    return m_pBand != nullptr ? detail::PixelFormatOfGdalType(m_pBand->GetRasterDataType()) : PF_Unknown;
 }
 
 enumRasterDataFromat KRGORasterAccessorPlugin::GetRasterDataFormat()
 {
-    const FormatOfType* row = FindFormat(m_pBand);
-    return row != nullptr ? row->dataFormat : RDF_None;
+    return m_pBand != nullptr ? detail::GridFormatOfGdalType(m_pBand->GetRasterDataType()) : RDF_None;
 }
 
 bool KRGORasterAccessorPlugin::IsDataReverse()
@@ -277,8 +230,8 @@ void KRGORasterAccessorPlugin::SetFilterColor(const KRColor3& color)
 KRColor3 KRGORasterAccessorPlugin::GetFilterColor()
 {
     KRColor3 color(1.0f, 1.0f, 1.0f, 1.0f);
-    color.SetValue4i(TruncateToInt(m_filterColor[0]), TruncateToInt(m_filterColor[1]),
-                     TruncateToInt(m_filterColor[2]), TruncateToInt(m_filterColor[3]));
+    color.SetValue4i(detail::TruncateToInt(m_filterColor[0]), detail::TruncateToInt(m_filterColor[1]),
+                     detail::TruncateToInt(m_filterColor[2]), detail::TruncateToInt(m_filterColor[3]));
     return color;
 }
 

@@ -28,18 +28,6 @@ constexpr double kIntersectTolerance = 1e-16;
 constexpr double kNoDataTolerance = 1e-10;
 constexpr long long kWindowMargin = 2; // pixels added around every source window
 
-//! Truncation toward zero that stays defined for values an int cannot hold.
-int TruncateIndex(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(value);
-}
-
 //! Step between neighbouring destination samples; a single sample spans the whole extent.
 double SampleStep(double extent, int count)
 {
@@ -58,15 +46,33 @@ double AxisPosition(double value, double origin, double extent, int count)
 struct TypeFormat {
     GDALDataType type;
     enumRasterDataFromat format;
+    enumPixelFormat pixelFormat;
 };
 
-// The host has no complex types: each complex type passes as one real value of
-// the same total width.
+// The host has no complex types: CInt16 passes as a 32-bit integer, CInt32 and
+// CFloat32 as 8-byte samples of the same total width; CFloat64 and the 64-bit
+// integers have no counterpart.
 constexpr TypeFormat kTypeFormats[] = {
-    {GDT_Byte, RDF_UInt8},   {GDT_UInt16, RDF_UInt16},    {GDT_Int16, RDF_Int16},     {GDT_UInt32, RDF_UInt32},
-    {GDT_Int32, RDF_Int32},  {GDT_Float32, RDF_Float32},  {GDT_Float64, RDF_Float64}, {GDT_CInt16, RDF_Int32},
-    {GDT_CInt32, RDF_Int64}, {GDT_CFloat32, RDF_Float64},
+    {GDT_Byte, RDF_UInt8, PF_L8},
+    {GDT_UInt16, RDF_UInt16, PF_L16},
+    {GDT_Int16, RDF_Int16, PF_L16},
+    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8},
+    {GDT_Int32, RDF_Int32, PF_X8R8G8B8},
+    {GDT_Float32, RDF_Float32, PF_R32F},
+    {GDT_Float64, RDF_Float64, PF_R64F},
+    {GDT_CInt16, RDF_Int32, PF_X8R8G8B8},
+    {GDT_CInt32, RDF_Int64, PF_G32R32F},
+    {GDT_CFloat32, RDF_Float64, PF_R64F},
 };
+
+const TypeFormat* FindTypeFormat(GDALDataType type)
+{
+    for (const TypeFormat& row : kTypeFormats) {
+        if (row.type == type)
+            return &row;
+    }
+    return nullptr;
+}
 
 template <class T> double ElementAt(const void* buffer, long long index)
 {
@@ -82,11 +88,25 @@ namespace detail {
 
 enumRasterDataFromat GridFormatOfGdalType(GDALDataType type)
 {
-    for (const TypeFormat& row : kTypeFormats) {
-        if (row.type == type)
-            return row.format;
-    }
-    return RDF_None;
+    const TypeFormat* row = FindTypeFormat(type);
+    return row != nullptr ? row->format : RDF_None;
+}
+
+enumPixelFormat PixelFormatOfGdalType(GDALDataType type)
+{
+    const TypeFormat* row = FindTypeFormat(type);
+    return row != nullptr ? row->pixelFormat : PF_Unknown;
+}
+
+int TruncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
 }
 
 GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format)
@@ -145,13 +165,13 @@ KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width
     const double w = rect.Width();
     const double h = rect.Height();
     if (source.left > rect.left)
-        span.c0 = TruncateIndex((source.left - rect.left) * (width - 1) / w);
+        span.c0 = detail::TruncateToInt((source.left - rect.left) * (width - 1) / w);
     if (rect.right > source.right)
-        span.c1 = TruncateIndex((source.right - rect.left) * (width - 1) / w);
+        span.c1 = detail::TruncateToInt((source.right - rect.left) * (width - 1) / w);
     if (source.bottom > rect.bottom)
-        span.r0 = TruncateIndex((source.bottom - rect.bottom) * (height - 1) / h);
+        span.r0 = detail::TruncateToInt((source.bottom - rect.bottom) * (height - 1) / h);
     if (rect.top > source.top)
-        span.r1 = TruncateIndex((source.top - rect.bottom) * (height - 1) / h);
+        span.r1 = detail::TruncateToInt((source.top - rect.bottom) * (height - 1) / h);
     return span;
 }
 
