@@ -116,29 +116,29 @@ struct RasterSpec {
 };
 
 //! Writes a GeoTIFF (or any driver's file) with GDAL and closes it.
-inline bool WriteRaster(const std::string& path, const RasterSpec& spec, const char* driverName = "GTiff")
+inline bool WriteRaster(const std::string& path, const RasterSpec& layout, const char* driverName = "GTiff")
 {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName);
     if (driver == nullptr)
         return false;
-    GDALDatasetUniquePtr ds(driver->Create(path.c_str(), spec.width, spec.height, spec.bands, spec.type, nullptr));
+    GDALDatasetUniquePtr ds(driver->Create(path.c_str(), layout.width, layout.height, layout.bands, layout.type, nullptr));
     if (!ds)
         return false;
-    if (spec.geoTransform.size() == 6) {
-        std::vector<double> gt = spec.geoTransform;
+    if (layout.geoTransform.size() == 6) {
+        std::vector<double> gt = layout.geoTransform;
         ds->SetGeoTransform(gt.data());
     }
-    if (!spec.wkt.empty())
-        ds->SetProjection(spec.wkt.c_str());
-    std::vector<double> row(static_cast<size_t>(spec.width));
-    for (int b = 1; b <= spec.bands; ++b) {
+    if (!layout.wkt.empty())
+        ds->SetProjection(layout.wkt.c_str());
+    std::vector<double> row(static_cast<size_t>(layout.width));
+    for (int b = 1; b <= layout.bands; ++b) {
         GDALRasterBand* band = ds->GetRasterBand(b);
-        if (static_cast<size_t>(b) <= spec.noData.size())
-            band->SetNoDataValue(spec.noData[static_cast<size_t>(b - 1)]);
-        for (int r = 0; r < spec.height; ++r) {
-            for (int c = 0; c < spec.width; ++c)
-                row[static_cast<size_t>(c)] = spec.value(b, c, r);
-            if (band->RasterIO(GF_Write, 0, r, spec.width, 1, row.data(), spec.width, 1, GDT_Float64, 0, 0,
+        if (static_cast<size_t>(b) <= layout.noData.size())
+            band->SetNoDataValue(layout.noData[static_cast<size_t>(b - 1)]);
+        for (int r = 0; r < layout.height; ++r) {
+            for (int c = 0; c < layout.width; ++c)
+                row[static_cast<size_t>(c)] = layout.value(b, c, r);
+            if (band->RasterIO(GF_Write, 0, r, layout.width, 1, row.data(), layout.width, 1, GDT_Float64, 0, 0,
                                nullptr) != CE_None)
                 return false;
         }

@@ -33,12 +33,12 @@ protected:
     //! world file below is the accessor's own to read.
     std::string WriteBmp(const std::string& stem, int width, int height)
     {
-        krtest::RasterSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.type = GDT_Byte;
+        krtest::RasterSpec layout;
+        layout.width = width;
+        layout.height = height;
+        layout.type = GDT_Byte;
         const std::string path = m_dir.File(stem + ".bmp");
-        EXPECT_TRUE(krtest::WriteRaster(path, spec, "BMP"));
+        EXPECT_TRUE(krtest::WriteRaster(path, layout, "BMP"));
         return path;
     }
 
@@ -117,10 +117,10 @@ TEST_F(GeorefTest, WithoutTransformOrWorldFileThePixelGridIsTheBounds)
 
 TEST_F(GeorefTest, InternalTransformWinsOverAWorldFile)
 {
-    krtest::RasterSpec spec;
-    spec.geoTransform = {10.0, 0.5, 0.0, 50.0, 0.0, -0.5};
+    krtest::RasterSpec layout;
+    layout.geoTransform = {10.0, 0.5, 0.0, 50.0, 0.0, -0.5};
     const std::string path = m_dir.File("own.tif");
-    ASSERT_TRUE(krtest::WriteRaster(path, spec));
+    ASSERT_TRUE(krtest::WriteRaster(path, layout));
     krtest::WriteText(m_dir.File("own.tfw"), "2\n0\n0\n-2\n100\n300\n");
     ASSERT_TRUE(m_p.OpenForRead(path.c_str()));
     ExpectRect(Probe::m_srcBounds(m_p).GetGeoBounds(), 10, 50, 12, 48);
@@ -128,12 +128,12 @@ TEST_F(GeorefTest, InternalTransformWinsOverAWorldFile)
 
 TEST_F(GeorefTest, RotatedGridGetsTheBoxAroundItsCorners)
 {
-    krtest::RasterSpec spec;
-    spec.width = 4;
-    spec.height = 6;
-    spec.geoTransform = {1000.0, 10.0, 5.0, 2000.0, 3.0, -10.0};
+    krtest::RasterSpec layout;
+    layout.width = 4;
+    layout.height = 6;
+    layout.geoTransform = {1000.0, 10.0, 5.0, 2000.0, 3.0, -10.0};
     const std::string path = m_dir.File("rotated.tif");
-    ASSERT_TRUE(krtest::WriteRaster(path, spec));
+    ASSERT_TRUE(krtest::WriteRaster(path, layout));
     ASSERT_TRUE(m_p.OpenForRead(path.c_str()));
     // Corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r):
     // (0,0) 1000,2000  (0,6) 1030,1940  (4,0) 1040,2012  (4,6) 1070,1952.
@@ -166,10 +166,10 @@ TEST_F(GeorefTest, PrjFileGivesTheReferenceOnlyWhenTheDatasetHasNone)
     // Easting 500000 is the central meridian of zone 33 (15 E).
     EXPECT_NEAR(Probe::m_latLonBounds(m_p).GetGeoBounds().left, 15.0, 1e-9);
 
-    krtest::RasterSpec spec;
-    spec.geoTransform = {10.0, 0.5, 0.0, 50.0, 0.0, -0.5};
-    spec.wkt = krtest::WktOfEpsg(4326);
-    ASSERT_TRUE(krtest::WriteRaster(m_dir.File("geo.tif"), spec));
+    krtest::RasterSpec layout;
+    layout.geoTransform = {10.0, 0.5, 0.0, 50.0, 0.0, -0.5};
+    layout.wkt = krtest::WktOfEpsg(4326);
+    ASSERT_TRUE(krtest::WriteRaster(m_dir.File("geo.tif"), layout));
     krtest::WriteText(m_dir.File("geo.prj"), EsriWktOfEpsg(32633));
     ASSERT_TRUE(m_p.OpenForRead(m_dir.File("geo.tif").c_str()));
     EXPECT_EQ(Probe::m_nProjType(m_p), 1);

@@ -32,26 +32,26 @@ void StoreStatistics(const std::string& path, int band, double min, double max)
 
 krtest::RasterSpec Bands(int count, std::vector<double> noData = {})
 {
-    krtest::RasterSpec spec;
-    spec.bands = count;
-    spec.geoTransform = kDegrees;
-    spec.noData = std::move(noData);
-    return spec;
+    krtest::RasterSpec layout;
+    layout.bands = count;
+    layout.geoTransform = kDegrees;
+    layout.noData = std::move(noData);
+    return layout;
 }
 
 class OpenTest : public ::testing::Test {
 protected:
     void SetUp() override { krtest::RegisterGdal(); }
 
-    std::string Write(const std::string& name, const krtest::RasterSpec& spec, const char* driver = "GTiff")
+    std::string Write(const std::string& name, const krtest::RasterSpec& layout, const char* driver = "GTiff")
     {
         const std::string path = m_dir.File(name);
-        EXPECT_TRUE(krtest::WriteRaster(path, spec, driver)) << path;
+        EXPECT_TRUE(krtest::WriteRaster(path, layout, driver)) << path;
         return path;
     }
 
     //! Erdas Imagine keeps one nodata value per band, which a GeoTIFF cannot.
-    std::string WritePerBandNoData(const krtest::RasterSpec& spec) { return Write("bands.img", spec, "HFA"); }
+    std::string WritePerBandNoData(const krtest::RasterSpec& layout) { return Write("bands.img", layout, "HFA"); }
 
     double ActiveNoData(int i) { return Probe::m_activeNoData(m_p)[i]; }
 
@@ -99,9 +99,9 @@ class FormatTest : public OpenTest, public ::testing::WithParamInterface<FormatC
 
 TEST_P(FormatTest, BandTypeMapsToTheHostsFormats)
 {
-    krtest::RasterSpec spec = Bands(1);
-    spec.type = GetParam().type;
-    ASSERT_TRUE(m_p.OpenForRead(Write("typed.tif", spec).c_str()));
+    krtest::RasterSpec layout = Bands(1);
+    layout.type = GetParam().type;
+    ASSERT_TRUE(m_p.OpenForRead(Write("typed.tif", layout).c_str()));
     EXPECT_EQ(static_cast<int>(m_p.GetRasterDataFormat()), GetParam().dataFormat);
     EXPECT_EQ(static_cast<int>(Probe::m_ePixelFormat(m_p)), GetParam().pixelFormat);
 }
@@ -135,16 +135,16 @@ TEST_F(OpenTest, QueriesWithoutACurrentBandAnswerNeutrally)
 
 TEST_F(OpenTest, SingleBandWithoutStatisticsIsScannedExactlySkippingNodata)
 {
-    krtest::RasterSpec spec = Bands(1, {-9999.0});
-    spec.width = 5;
-    spec.height = 3;
+    krtest::RasterSpec layout = Bands(1, {-9999.0});
+    layout.width = 5;
+    layout.height = 3;
     // c + 10r, but -7.5 at (1, 1) and nodata at (4, 2), which must not count.
-    spec.value = [](int, int c, int r) {
+    layout.value = [](int, int c, int r) {
         if (c == 1 && r == 1)
             return -7.5;
         return c == 4 && r == 2 ? -9999.0 : c + 10.0 * r;
     };
-    ASSERT_TRUE(m_p.OpenForRead(Write("scan.tif", spec).c_str()));
+    ASSERT_TRUE(m_p.OpenForRead(Write("scan.tif", layout).c_str()));
     EXPECT_TRUE(Probe::m_bMinMaxValid(m_p));
     EXPECT_EQ(Probe::m_dMinValue(m_p), -7.5);
     EXPECT_EQ(Probe::m_dMaxValue(m_p), 23.0);

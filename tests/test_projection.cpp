@@ -99,13 +99,13 @@ protected:
     std::string WriteTiff(const std::string& name, const std::string& wkt, std::vector<double> gt, int width = 8,
                           int height = 6)
     {
-        krtest::RasterSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.geoTransform = std::move(gt);
-        spec.wkt = wkt;
+        krtest::RasterSpec layout;
+        layout.width = width;
+        layout.height = height;
+        layout.geoTransform = std::move(gt);
+        layout.wkt = wkt;
         const std::string path = m_dir.File(name);
-        EXPECT_TRUE(krtest::WriteRaster(path, spec));
+        EXPECT_TRUE(krtest::WriteRaster(path, layout));
         return path;
     }
 

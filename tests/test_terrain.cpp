@@ -31,9 +31,9 @@ constexpr KRC::GetchResult kDelivered = KRC::GetchResult_Delivered;
 class TerrainTest : public ::testing::Test {
 protected:
     void SetUp() override { krtest::RegisterGdal(); }
-    bool Open(const krtest::RasterSpec& spec, const char* name = "dem.tif")
+    bool Open(const krtest::RasterSpec& layout, const char* name = "dem.tif")
     {
-        return krtest::WriteRaster(m_dir.File(name), spec) && m_p.OpenForRead(m_dir.File(name).c_str());
+        return krtest::WriteRaster(m_dir.File(name), layout) && m_p.OpenForRead(m_dir.File(name).c_str());
     }
     std::unique_ptr<KRTerrainData> Tile(int x, int y, int level)
     {
@@ -57,15 +57,15 @@ double GeoPlane(double lon, double lat)
 
 krtest::RasterSpec GeoRaster(bool northUpTransform = true, bool rowsFromNorth = true)
 {
-    krtest::RasterSpec spec;
-    spec.width = spec.height = 16;
-    spec.type = GDT_Float64;
-    spec.geoTransform = {10, 0.125, 0, northUpTransform ? 50.0 : 48.0, 0, northUpTransform ? -0.125 : 0.125};
-    spec.wkt = krtest::WktOfEpsg(4326);
-    spec.value = [rowsFromNorth](int, int c, int r) {
+    krtest::RasterSpec layout;
+    layout.width = layout.height = 16;
+    layout.type = GDT_Float64;
+    layout.geoTransform = {10, 0.125, 0, northUpTransform ? 50.0 : 48.0, 0, northUpTransform ? -0.125 : 0.125};
+    layout.wkt = krtest::WktOfEpsg(4326);
+    layout.value = [rowsFromNorth](int, int c, int r) {
         return GeoPlane(10 + c * kStep, rowsFromNorth ? 50 - r * kStep : 48 + r * kStep);
     };
-    return spec;
+    return layout;
 }
 
 bool OverGeoRaster(double lon, double lat)
@@ -178,15 +178,15 @@ TEST_F(TerrainTest, TilePartlyOutside)
 
 TEST_F(TerrainTest, NoDataNanAndInfinityBecomeZero)
 {
-    krtest::RasterSpec spec = GeoRaster();
-    spec.noData = {-500.0};
-    const auto plane = spec.value;
-    spec.value = [plane](int b, int c, int r) {
+    krtest::RasterSpec layout = GeoRaster();
+    layout.noData = {-500.0};
+    const auto plane = layout.value;
+    layout.value = [plane](int b, int c, int r) {
         if (r <= 4)
             return c <= 4 ? -500.0 : c >= 11 ? std::numeric_limits<double>::quiet_NaN() : plane(b, c, r);
         return r >= 11 && c >= 11 ? std::numeric_limits<double>::infinity() : plane(b, c, r);
     };
-    ASSERT_TRUE(Open(spec));
+    ASSERT_TRUE(Open(layout));
     const KRRect2d rect(10, 50, 12, 48);
     auto dst = MakeGrid(31, 31); // a sample every half pixel
     ASSERT_EQ(m_p.FetchTerrainData(dst.get(), rect, false), kDelivered);
@@ -204,13 +204,13 @@ TEST_F(TerrainTest, NoDataNanAndInfinityBecomeZero)
 // A raster one pixel wide: every sample over it takes that column.
 TEST_F(TerrainTest, OnePixelWideRaster)
 {
-    krtest::RasterSpec spec;
-    spec.width = 1;
-    spec.height = 9;
-    spec.geoTransform = {10, 0.25, 0, 50, 0, -0.25}; // 9 rows spread over lat 47.75..50
-    spec.wkt = krtest::WktOfEpsg(4326);
-    spec.value = [](int, int, int r) { return 100.0 - r; };
-    ASSERT_TRUE(Open(spec));
+    krtest::RasterSpec layout;
+    layout.width = 1;
+    layout.height = 9;
+    layout.geoTransform = {10, 0.25, 0, 50, 0, -0.25}; // 9 rows spread over lat 47.75..50
+    layout.wkt = krtest::WktOfEpsg(4326);
+    layout.value = [](int, int, int r) { return 100.0 - r; };
+    ASSERT_TRUE(Open(layout));
     auto dst = MakeGrid(3, 9);
     ASSERT_EQ(m_p.FetchTerrainData(dst.get(), KRRect2d(10, 50, 10.25, 47.75), false), kDelivered);
     ForEachSample(*dst, KRRect2d(10, 50, 10.25, 47.75),
@@ -233,9 +233,9 @@ class BandType : public TerrainTest, public ::testing::WithParamInterface<BandTy
 TEST_P(BandType, GridFormatAndRawSample)
 {
     const BandTypeCase& tc = GetParam();
-    krtest::RasterSpec spec = GeoRaster();
-    spec.type = tc.type;
-    ASSERT_TRUE(Open(spec));
+    krtest::RasterSpec layout = GeoRaster();
+    layout.type = tc.type;
+    ASSERT_TRUE(Open(layout));
     std::unique_ptr<KRTerrainData> grid(Probe::CreateBandRasterData(m_p, 3, 2));
     EXPECT_EQ(grid ? grid->GetDataFormat() : KRC::RDF_None, tc.format);
     auto dst = MakeGrid(5, 5);
@@ -300,13 +300,13 @@ TEST_F(TerrainTest, ProjectedRequestsAndTile)
 {
     krtest::Projector utm(32633);
     ASSERT_TRUE(utm.Ok());
-    krtest::RasterSpec spec;
-    spec.width = spec.height = 20;
-    spec.type = GDT_Float64;
-    spec.geoTransform = {500000, 1000, 0, 4500000, 0, -1000};
-    spec.wkt = krtest::WktOfEpsg(32633);
-    spec.value = [](int, int c, int r) { return UtmPlane(500000 + c * kUtmStep, 4500000 - r * kUtmStep); };
-    ASSERT_TRUE(Open(spec));
+    krtest::RasterSpec layout;
+    layout.width = layout.height = 20;
+    layout.type = GDT_Float64;
+    layout.geoTransform = {500000, 1000, 0, 4500000, 0, -1000};
+    layout.wkt = krtest::WktOfEpsg(32633);
+    layout.value = [](int, int c, int r) { return UtmPlane(500000 + c * kUtmStep, 4500000 - r * kUtmStep); };
+    ASSERT_TRUE(Open(layout));
     ASSERT_EQ(Probe::m_nProjType(m_p), 2);
 
     const KRC::KRPoint2d mid = utm.Inverse(510000, 4490000);
@@ -357,13 +357,13 @@ double Bumpy(double x, double y)
 //! `frequency` scales pixel indices into Bumpy's argument: the surface's detail per pixel.
 krtest::RasterSpec BumpyRaster(bool projected, int size, double pixel, double frequency)
 {
-    krtest::RasterSpec spec;
-    spec.width = spec.height = size;
-    spec.geoTransform = projected ? std::vector<double>{500000, pixel, 0, 4500000, 0, -pixel}
+    krtest::RasterSpec layout;
+    layout.width = layout.height = size;
+    layout.geoTransform = projected ? std::vector<double>{500000, pixel, 0, 4500000, 0, -pixel}
                                   : std::vector<double>{10, pixel, 0, 50, 0, -pixel};
-    spec.wkt = krtest::WktOfEpsg(projected ? 32633 : 4326);
-    spec.value = [frequency](int, int c, int r) { return Bumpy(c * frequency, r * frequency); };
-    return spec;
+    layout.wkt = krtest::WktOfEpsg(projected ? 32633 : 4326);
+    layout.value = [frequency](int, int c, int r) { return Bumpy(c * frequency, r * frequency); };
+    return layout;
 }
 
 struct Seams {
