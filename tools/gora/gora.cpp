@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <gdal_priv.h>
 #include <nlohmann/json.hpp>
 
 #include "KRRasterDataAccessor.h"
@@ -124,6 +126,87 @@ json TerrainJson(const KRTerrainData& grid, bool withValues)
     return out;
 }
 
+//! Column and row of the tile holding a longitude/latitude at a level.
+void TileAt(double lon, double lat, int level, int& x, int& y)
+{
+    const double size = 180.0 / std::ldexp(1.0, level);
+    x = static_cast<int>(std::floor((lon + 180.0) / size));
+    y = static_cast<int>(std::floor((90.0 - lat) / size));
+}
+
+//! Neighbouring tiles stitched into one elevation image. Tiles share their
+//! edge samples, so every shared sample is compared as it is stitched.
+struct Mosaic {
+    int tiles = 0;
+    int side = 0;
+    std::vector<double> values; //!< row 0 at the north; NaN where no tile delivered
+    int delivered = 0;
+    double maxSeamDifference = 0.0;
+};
+
+Mosaic FetchMosaic(KRRasterDataAccessor& a, int x0, int y0, int level, int tiles)
+{
+    constexpr int kSamples = 33;
+    Mosaic m;
+    m.tiles = tiles;
+    m.side = (kSamples - 1) * tiles + 1;
+    m.values.assign(static_cast<size_t>(m.side) * static_cast<size_t>(m.side), std::nan(""));
+    for (int j = 0; j < tiles; ++j) {
+        for (int i = 0; i < tiles; ++i) {
+            KRTerrainData* grid = nullptr;
+            const GetchResult result = a.FetchTerrainData(grid, x0 + i, y0 + j, level);
+            std::unique_ptr<KRTerrainData> owned(grid);
+            if (result != GetchResult_Delivered || !owned)
+                continue;
+            ++m.delivered;
+            for (int r = 0; r < kSamples; ++r) {
+                for (int c = 0; c < kSamples; ++c) {
+                    const int mx = i * (kSamples - 1) + c;
+                    const int my = j * (kSamples - 1) + (kSamples - 1 - r); // grid row 0 is the south
+                    double& cell = m.values[static_cast<size_t>(my) * static_cast<size_t>(m.side) +
+                                            static_cast<size_t>(mx)];
+                    const double v = owned->GetValue(r, c);
+                    if (!std::isnan(cell))
+                        m.maxSeamDifference = std::max(m.maxSeamDifference, std::fabs(cell - v));
+                    cell = v;
+                }
+            }
+        }
+    }
+    return m;
+}
+
+//! Writes the mosaic as a grey PNG stretched from its lowest to its highest
+//! non-zero sample; cells without elevation are black.
+bool WriteMosaicPng(const Mosaic& m, const std::string& path, double& lo, double& hi)
+{
+    lo = std::numeric_limits<double>::infinity();
+    hi = -lo;
+    for (double v : m.values) {
+        if (std::isfinite(v) && v != 0.0) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    std::vector<unsigned char> grey(m.values.size(), 0);
+    for (size_t k = 0; k < m.values.size(); ++k) {
+        const double v = m.values[k];
+        if (std::isfinite(v) && v != 0.0 && hi > lo)
+            grey[k] = static_cast<unsigned char>(1.0 + 254.0 * (v - lo) / (hi - lo));
+    }
+    GDALAllRegister();
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
+    if (mem == nullptr || png == nullptr)
+        return false;
+    GDALDatasetUniquePtr image(mem->Create("", m.side, m.side, 1, GDT_Byte, nullptr));
+    if (!image || image->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, m.side, m.side, grey.data(), m.side, m.side,
+                                                     GDT_Byte, 0, 0, nullptr) != CE_None)
+        return false;
+    GDALDatasetUniquePtr out(png->CreateCopy(path.c_str(), image.get(), FALSE, nullptr, nullptr, nullptr));
+    return out != nullptr;
+}
+
 int Fail(const std::string& message)
 {
     std::cerr << "gora: " << message << "\n";
@@ -159,6 +242,16 @@ int main(int argc, char** argv)
     terrain->add_flag("--values", values, "include every sample, rows from south to north");
     terrain->add_option("--proj4", proj4, "coordinate system to import first (for metric NSDTF-DEM files)");
 
+    int tiles = 4;
+    std::string pngFile;
+    auto* mosaic = app.add_subcommand("mosaic", "stitch neighbouring elevation tiles into a grey PNG");
+    mosaic->add_option("raster", raster, "raster or NSDTF-DEM file")->required();
+    mosaic->add_option("png", pngFile, "PNG file to write")->required();
+    mosaic->add_option("--level", level, "tile level")->required();
+    mosaic->add_option("--at", at, "longitude and latitude of the north-west tile")->expected(2)->required();
+    mosaic->add_option("--tiles", tiles, "tiles along each side")->check(CLI::Range(1, 32));
+    mosaic->add_option("--proj4", proj4, "coordinate system to import first (for metric NSDTF-DEM files)");
+
     double lon = 0.0;
     double lat = 0.0;
     auto* toSource = app.add_subcommand("to-source", "convert a WGS84 longitude/latitude to source units");
@@ -173,6 +266,13 @@ int main(int argc, char** argv)
 
     CLI11_PARSE(app, argc, argv);
 
+    // Creating the accessor makes the module's folder the current one, so
+    // paths are made absolute while they still mean what the user typed.
+    for (std::string* path : {&raster, &pngFile, &prjFile}) {
+        if (!path->empty())
+            *path = std::filesystem::absolute(*path).string();
+    }
+
     LoadedAccessor accessor(moduleDir + "/GORasterAccessorPlugin.so");
     if (!accessor)
         return Fail(accessor.Error());
@@ -183,16 +283,13 @@ int main(int argc, char** argv)
         std::cout << Describe(*accessor.operator->()).dump(2) << "\n";
         return 0;
     }
+    if (!proj4.empty() && !accessor->ImportProjectionRefFromProj4(proj4.c_str()))
+        return Fail("cannot use the coordinate system " + proj4);
     if (*terrain) {
-        if (!proj4.empty() && !accessor->ImportProjectionRefFromProj4(proj4.c_str()))
-            return Fail("cannot use the coordinate system " + proj4);
         int tileX = tile.size() == 2 ? tile[0] : 0;
         int tileY = tile.size() == 2 ? tile[1] : 0;
-        if (at.size() == 2) {
-            const double size = 180.0 / std::ldexp(1.0, level);
-            tileX = static_cast<int>(std::floor((at[0] + 180.0) / size));
-            tileY = static_cast<int>(std::floor((90.0 - at[1]) / size));
-        }
+        if (at.size() == 2)
+            TileAt(at[0], at[1], level, tileX, tileY);
         KRTerrainData* grid = nullptr;
         const GetchResult result = accessor->FetchTerrainData(grid, tileX, tileY, level);
         std::unique_ptr<KRTerrainData> owned(grid);
@@ -209,6 +306,25 @@ int main(int argc, char** argv)
         accessor->WGS84PtToSrcPt(KRPoint3d(lon, lat, 0.0), out);
         std::cout << json{{"x", Number(out.x)}, {"y", Number(out.y)}}.dump(2) << "\n";
         return 0;
+    }
+    if (*mosaic) {
+        int x0 = 0;
+        int y0 = 0;
+        TileAt(at[0], at[1], level, x0, y0);
+        const Mosaic m = FetchMosaic(*accessor.operator->(), x0, y0, level, tiles);
+        double lo = 0.0;
+        double hi = 0.0;
+        if (!WriteMosaicPng(m, pngFile, lo, hi))
+            return Fail("cannot write " + pngFile);
+        std::cout << json{{"tiles", tiles * tiles},
+                          {"delivered", m.delivered},
+                          {"pixels", m.side},
+                          {"lowest", Number(lo)},
+                          {"highest", Number(hi)},
+                          {"maxSeamDifference", Number(m.maxSeamDifference)}}
+                         .dump(2)
+                  << "\n";
+        return m.delivered > 0 ? 0 : 2;
     }
     if (*prj)
         return accessor->ExportProjToEsriPrjFile(KRString(prjFile.c_str())) ? 0 : Fail("cannot write " + prjFile);
