@@ -211,19 +211,6 @@ TEST_F(AccessorLifeTest, FreshObjectIsNotValidAndClosesHarmlesslyTwice)
     EXPECT_FALSE(m_accessor.IsValid());
 }
 
-TEST_F(AccessorLifeTest, MembersStartAtTheirDefaults)
-{
-    EXPECT_EQ(Probe::m_dMaxValue(m_accessor), 0.0);
-    EXPECT_EQ(Probe::m_dNoDataTolerance(m_accessor), 1e-10);
-    EXPECT_EQ(Probe::m_dFilterColorTolerance(m_accessor), 1e-10);
-    EXPECT_TRUE(Probe::m_srcSRS(m_accessor).IsEmpty());
-    EXPECT_EQ(Probe::m_pSrcToLatLon(m_accessor), nullptr);
-    EXPECT_EQ(Probe::m_pLatLonToSrc(m_accessor), nullptr);
-    EXPECT_EQ(Probe::m_pLatLonSRS(m_accessor), nullptr);
-    const int* order = m_accessor.GetBindOrder();
-    EXPECT_EQ(std::vector<int>(order, order + 4), (std::vector<int>{2, 1, 0, 3}));
-}
-
 TEST_F(AccessorLifeTest, CloseFreesHistogramBuffers)
 {
     auto& histograms = Probe::m_histograms(m_accessor);
