@@ -5,10 +5,13 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
+#include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
 #include "KRGeometry.h"
+#include "KRRasterDataAccessor.h"
 #include "KRTerrainData.h"
 
 namespace krtest {
@@ -43,6 +46,39 @@ template <class F> void ForEachSample(const KRC::KRTerrainData& grid, const KRC:
     }
 }
 
+//! Checks every sample is finite and near expected(lon, lat); a NaN
+//! expectation leaves the value unchecked. Returns how many were non-zero expectations.
+template <class F>
+int ExpectSamples(const KRC::KRTerrainData& grid, const KRC::KRRect2d& rect, double tolerance, F&& expected)
+{
+    int nonZero = 0;
+    ForEachSample(grid, rect, [&](int r, int c, double lon, double lat, double v) {
+        const double e = expected(lon, lat);
+        EXPECT_TRUE(std::isfinite(v)) << "row " << r << ", column " << c;
+        if (!std::isnan(e)) {
+            EXPECT_NEAR(v, e, tolerance) << "row " << r << ", column " << c;
+        }
+        nonZero += !std::isnan(e) && e != 0.0;
+    });
+    return nonZero;
+}
+
+//! The tile of the host's tiling at a level holding (lon, lat): {x, y}.
+inline std::pair<int, int> TileAt(double lon, double lat, int level)
+{
+    const double side = 180.0 / std::ldexp(1.0, level);
+    return {static_cast<int>((lon + 180) / side), static_cast<int>((90 - lat) / side)};
+}
+
+//! The tile entry point: the tile, or null with GetchResult_None.
+inline std::unique_ptr<KRC::KRTerrainData> FetchTile(KRC::KRRasterDataAccessor& p, int x, int y, int level)
+{
+    KRC::KRTerrainData* tile = nullptr;
+    const KRC::GetchResult result = p.FetchTerrainData(tile, x, y, level);
+    EXPECT_EQ(result, tile != nullptr ? KRC::GetchResult_Delivered : KRC::GetchResult_None);
+    return std::unique_ptr<KRC::KRTerrainData>(tile);
+}
+
 //! Lon/lat (longitude first) to and from a projected system.
 class Projector {
 public:
@@ -69,5 +105,21 @@ private:
     std::unique_ptr<OGRCoordinateTransformation> m_forward;
     std::unique_ptr<OGRCoordinateTransformation> m_inverse;
 };
+
+//! An expectation for ExpectSamples: plane(x, y) over box (in the source's
+//! units, reached through prj when given), 0 farther than margin beyond it,
+//! unchecked in between.
+template <class F> auto PlaneOverBox(const KRC::KRRect2d& box, double margin, F plane, Projector* prj = nullptr)
+{
+    return [=](double x, double y) {
+        if (prj != nullptr)
+            prj->Forward(x, y);
+        if (x >= box.left && x <= box.right && y >= box.bottom && y <= box.top)
+            return plane(x, y);
+        const bool beyond =
+            x < box.left - margin || x > box.right + margin || y < box.bottom - margin || y > box.top + margin;
+        return beyond ? 0.0 : std::nan("");
+    };
+}
 
 } // namespace krtest
