@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gdal_priv.h>
+#include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
 #include "KRGORasterAccessorPlugin.h"
@@ -91,16 +92,33 @@ private:
     KRC::KRCreatePluginFunc m_create = nullptr;
 };
 
-//! WKT of an EPSG code, for writing test rasters.
-inline std::string WktOfEpsg(int epsg)
+//! WKT of a reference, in ESRI's dialect on request.
+inline std::string WktOf(OGRSpatialReference srs, bool esri = false)
 {
-    OGRSpatialReference srs;
-    srs.importFromEPSG(epsg);
+    if (esri)
+        srs.morphToESRI();
     char* wkt = nullptr;
     srs.exportToWkt(&wkt);
     std::string text = wkt != nullptr ? wkt : "";
     CPLFree(wkt);
     return text;
+}
+
+//! WKT of an EPSG code, for writing test rasters (or ".prj" files, in ESRI's dialect).
+inline std::string WktOfEpsg(int epsg, bool esri = false)
+{
+    OGRSpatialReference srs;
+    srs.importFromEPSG(epsg);
+    return WktOf(srs, esri);
+}
+
+//! Each side of a rectangle within a tolerance of the expected one's.
+inline void ExpectRectNear(const KRC::KRRect2d& got, const KRC::KRRect2d& want, double tolerance = 1e-9)
+{
+    EXPECT_NEAR(got.left, want.left, tolerance);
+    EXPECT_NEAR(got.top, want.top, tolerance);
+    EXPECT_NEAR(got.right, want.right, tolerance);
+    EXPECT_NEAR(got.bottom, want.bottom, tolerance);
 }
 
 struct RasterSpec {
