@@ -19,7 +19,6 @@ namespace KRC {
 
 struct KRGORasterAccessorPluginProbe {
     // Base state.
-    KR_PROBE_MEMBER(m_strFileName)
     KR_PROBE_MEMBER(m_nProjType)
     KR_PROBE_MEMBER(m_srcBounds)
     KR_PROBE_MEMBER(m_latLonBounds)
@@ -39,15 +38,12 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bOpened)
     // Own state.
     KR_PROBE_MEMBER(m_pDataset)
-    KR_PROBE_MEMBER(m_pBand)
     KR_PROBE_MEMBER(m_pDemData)
     KR_PROBE_MEMBER(m_bNsdtfDem)
-    KR_PROBE_MEMBER(m_srcSRS)
     KR_PROBE_MEMBER(m_pSrcToLatLon)
     KR_PROBE_MEMBER(m_pLatLonToSrc)
     KR_PROBE_MEMBER(m_pLatLonSRS)
     KR_PROBE_MEMBER(m_noDataValues)
-    KR_PROBE_MEMBER(m_bAllBandsHaveNoData)
     KR_PROBE_MEMBER(m_activeNoData)
     KR_PROBE_MEMBER(m_bNoDataActive)
     KR_PROBE_MEMBER(m_dNoDataTolerance)
@@ -56,29 +52,14 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bandHasMax)
     KR_PROBE_MEMBER(m_bandHasMin)
     KR_PROBE_MEMBER(m_histograms)
-    KR_PROBE_MEMBER(m_filterColor)
-    KR_PROBE_MEMBER(m_bFilterColorUsed)
-    KR_PROBE_MEMBER(m_dFilterColorTolerance)
 
     // Private steps.
-    KR_PROBE_CALL(ClearHistogramData)
-    KR_PROBE_CALL(ReadPixelFormat)
-    KR_PROBE_CALL(UpdateNoDataSetting)
-    KR_PROBE_CALL(UpdateMinMax)
-    KR_PROBE_CALL(ReadGeoTransform)
     KR_PROBE_CALL(ReadTFW)
     KR_PROBE_CALL(CalcResolution)
-    KR_PROBE_CALL(ReadSpatialReference)
-    KR_PROBE_CALL(ResetProjectionRef)
-    KR_PROBE_CALL(TransformBounds)
     KR_PROBE_CALL(CreateBandRasterData)
     KR_PROBE_CALL(GetBandDataValue)
-    KR_PROBE_CALL(FetchLatLonTerrainDataFromLatLonData)
-    KR_PROBE_CALL(FetchLatLonTerrainDataFromProData)
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
-    KR_PROBE_CALL(FetchLatLonTerrainDataFromChinaDemLatLonData)
-    KR_PROBE_CALL(FetchLatLonTerrainDataFromChinaDemProData)
 };
 
 } // namespace KRC
