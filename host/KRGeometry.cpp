@@ -32,18 +32,21 @@ bool KRRect2d::IsIntersect(const KRRect2d& other, double tolerance) const
 
 // A NaN coordinate of the point is skipped so one bad point cannot poison the
 // box; a NaN side of the box is replaced by the point's coordinate.
+// A coordinate that is not finite (a point a projection could not carry) is
+// skipped, and a side that is not finite takes the first finite coordinate, so
+// one bad point cannot stretch a box to infinity or poison it with NaN.
 void KRRect2d::Union(const KRPoint2d& point)
 {
-    if (!std::isnan(point.x)) {
-        if (std::isnan(left) || point.x < left)
+    if (std::isfinite(point.x)) {
+        if (!std::isfinite(left) || point.x < left)
             left = point.x;
-        if (std::isnan(right) || point.x > right)
+        if (!std::isfinite(right) || point.x > right)
             right = point.x;
     }
-    if (!std::isnan(point.y)) {
-        if (std::isnan(bottom) || point.y < bottom)
+    if (std::isfinite(point.y)) {
+        if (!std::isfinite(bottom) || point.y < bottom)
             bottom = point.y;
-        if (std::isnan(top) || point.y > top)
+        if (!std::isfinite(top) || point.y > top)
             top = point.y;
     }
 }

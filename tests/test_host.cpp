@@ -307,3 +307,18 @@ TEST(RectGeometry, IsIntersectCountsTouchingWithinTolerance)
         EXPECT_EQ(cases[i].other.IsIntersect(unit, cases[i].tolerance), cases[i].expected) << "case " << i;
     }
 }
+
+// A box grown from transformed points, some of which a projection could not
+// carry (left infinite or NaN), keeps the extent of the points that did.
+TEST(RectGeometry, UnionSkipsPointsThatAreNotFinite)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    KRRect2d box(inf, inf, inf, inf); // started at an untransformable corner
+    for (const KRPoint2d& p : {KRPoint2d(3, 4), KRPoint2d(-inf, 9), KRPoint2d(kNaN, -2), KRPoint2d(1, inf),
+                               KRPoint2d(5, 1)})
+        box.Union(p);
+    EXPECT_EQ(box.left, 1.0);
+    EXPECT_EQ(box.right, 5.0);
+    EXPECT_EQ(box.top, 9.0);
+    EXPECT_EQ(box.bottom, -2.0);
+}
