@@ -24,37 +24,18 @@ using Probe = KRC::KRGORasterAccessorPluginProbe;
 
 namespace {
 
-std::string CurrentDir()
-{
-    std::array<char, 4096> buffer{};
-    return getcwd(buffer.data(), buffer.size()) != nullptr ? std::string(buffer.data()) + "/" : "";
-}
-
 std::vector<std::string> ExportedSymbols()
 {
     std::vector<std::string> symbols;
-    const std::string command = std::string("nm -D --defined-only -C ") + KR_PLUGIN_MODULE;
+    const std::string command = std::string("nm -D --defined-only -C --format=just-symbols ") + KR_PLUGIN_MODULE;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return symbols;
     std::array<char, 4096> line{};
-    while (fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr) {
-        std::string text(line.data());
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        // "<address> <type> <name>"
-        const size_t first = text.find(' ');
-        const size_t second = first == std::string::npos ? first : text.find(' ', first + 1);
-        if (second != std::string::npos)
-            symbols.push_back(text.substr(second + 1));
-    }
+    while (fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr)
+        symbols.emplace_back(line.data(), std::strcspn(line.data(), "\r\n"));
     pclose(pipe);
     return symbols;
-}
-
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 } // namespace
@@ -82,7 +63,7 @@ TEST_F(PluginModuleTest, ConstructionPointsGdalAtTheDataBesideTheCommonLibrary)
     ASSERT_EQ(chdir("/"), 0);
     auto accessor = m_module.Create();
     const std::string moduleDir = std::string(KR_MODULE_DIR) + "/";
-    EXPECT_EQ(CurrentDir(), moduleDir);
+    EXPECT_EQ(std::filesystem::current_path().string() + "/", moduleDir);
     const char* gdalData = CPLGetConfigOption("GDAL_DATA", nullptr);
     ASSERT_NE(gdalData, nullptr);
     EXPECT_EQ(std::string(gdalData), moduleDir + "Resource/GDAL_DATA");
@@ -102,7 +83,7 @@ TEST_F(PluginModuleTest, ExportsOnlyTheFactoryTheClassAndTheContainers)
     for (const std::string& symbol : symbols) {
         bool ok = symbol == "CreatePluginInstance";
         for (const char* prefix : allowed)
-            ok = ok || StartsWith(symbol, prefix);
+            ok = ok || symbol.rfind(prefix, 0) == 0;
         EXPECT_TRUE(ok) << "unexpected export: " << symbol;
     }
     const std::set<std::string> names(symbols.begin(), symbols.end());
