@@ -1,6 +1,5 @@
 #pragma once
-// Shared helpers of the tests: temporary folders, the module loaded as the
-// host loads it, and rasters written with GDAL itself.
+// Shared test helpers: temporary folders, the module loaded as the host does, rasters written with GDAL.
 
 #include <dlfcn.h>
 
@@ -26,10 +25,8 @@ public:
     TempDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "kr-test-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr)
-            m_path = buffer.data();
+        if (mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
     }
     ~TempDir()
     {
@@ -59,7 +56,7 @@ inline std::string ReadText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-//! The module loaded with dlopen and its factory, exactly as the host does it.
+//! The module and its factory, loaded with dlopen as the host does.
 class PluginModule {
 public:
     PluginModule() : m_handle(dlopen(KR_PLUGIN_MODULE, RTLD_NOW | RTLD_LOCAL))
@@ -78,13 +75,10 @@ public:
     bool IsLoaded() const { return m_create != nullptr; }
     void* Handle() const { return m_handle; }
 
-    //! A new accessor, destroyed through its virtual destructor.
     std::unique_ptr<KRC::KRRasterDataAccessor> Create() const
     {
-        if (m_create == nullptr)
-            return nullptr;
         return std::unique_ptr<KRC::KRRasterDataAccessor>(
-            static_cast<KRC::KRRasterDataAccessor*>(m_create()));
+            m_create != nullptr ? static_cast<KRC::KRRasterDataAccessor*>(m_create()) : nullptr);
     }
 
 private:
@@ -92,7 +86,7 @@ private:
     KRC::KRCreatePluginFunc m_create = nullptr;
 };
 
-//! WKT of a reference, in ESRI's dialect on request.
+//! WKT of a reference (or of an EPSG code below), in ESRI's dialect on request.
 inline std::string WktOf(OGRSpatialReference srs, bool esri = false)
 {
     if (esri)
@@ -104,7 +98,6 @@ inline std::string WktOf(OGRSpatialReference srs, bool esri = false)
     return text;
 }
 
-//! WKT of an EPSG code, for writing test rasters (or ".prj" files, in ESRI's dialect).
 inline std::string WktOfEpsg(int epsg, bool esri = false)
 {
     OGRSpatialReference srs;
@@ -112,7 +105,6 @@ inline std::string WktOfEpsg(int epsg, bool esri = false)
     return WktOf(srs, esri);
 }
 
-//! Each side of a rectangle within a tolerance of the expected one's.
 inline void ExpectRectNear(const KRC::KRRect2d& got, const KRC::KRRect2d& want, double tolerance = 1e-9)
 {
     EXPECT_NEAR(got.left, want.left, tolerance);
@@ -121,53 +113,41 @@ inline void ExpectRectNear(const KRC::KRRect2d& got, const KRC::KRRect2d& want, 
     EXPECT_NEAR(got.bottom, want.bottom, tolerance);
 }
 
-struct RasterSpec {
-    int width = 4;
-    int height = 4;
-    int bands = 1;
+struct RasterLayout {
+    int width = 4, height = 4, bands = 1;
     GDALDataType type = GDT_Float32;
     std::vector<double> geoTransform; //!< empty: none written
     std::string wkt;                  //!< empty: none written
     std::vector<double> noData;       //!< per band; empty: none; shorter: later bands none
-    //! Value of (band, column, row), GDAL row 0 at the top.
-    std::function<double(int, int, int)> value = [](int, int, int) { return 0.0; };
+    std::function<double(int, int, int)> value = [](int, int, int) { return 0.0; }; //!< (band, column, row 0 at top)
 };
 
 //! Writes a GeoTIFF (or any driver's file) with GDAL and closes it.
-inline bool WriteRaster(const std::string& path, const RasterSpec& layout, const char* driverName = "GTiff")
+inline bool WriteRaster(const std::string& path, const RasterLayout& layout, const char* driverName = "GTiff")
 {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName);
-    if (driver == nullptr)
-        return false;
-    GDALDatasetUniquePtr ds(driver->Create(path.c_str(), layout.width, layout.height, layout.bands, layout.type, nullptr));
+    GDALDatasetUniquePtr ds(driver == nullptr ? nullptr
+                                              : driver->Create(path.c_str(), layout.width, layout.height, layout.bands,
+                                                               layout.type, nullptr));
     if (!ds)
         return false;
-    if (layout.geoTransform.size() == 6) {
-        std::vector<double> gt = layout.geoTransform;
+    std::vector<double> gt = layout.geoTransform;
+    if (gt.size() == 6)
         ds->SetGeoTransform(gt.data());
-    }
     if (!layout.wkt.empty())
         ds->SetProjection(layout.wkt.c_str());
-    std::vector<double> row(static_cast<size_t>(layout.width));
+    std::vector<double> data(static_cast<size_t>(layout.width) * static_cast<size_t>(layout.height));
     for (int b = 1; b <= layout.bands; ++b) {
         GDALRasterBand* band = ds->GetRasterBand(b);
         if (static_cast<size_t>(b) <= layout.noData.size())
             band->SetNoDataValue(layout.noData[static_cast<size_t>(b - 1)]);
-        for (int r = 0; r < layout.height; ++r) {
-            for (int c = 0; c < layout.width; ++c)
-                row[static_cast<size_t>(c)] = layout.value(b, c, r);
-            if (band->RasterIO(GF_Write, 0, r, layout.width, 1, row.data(), layout.width, 1, GDT_Float64, 0, 0,
-                               nullptr) != CE_None)
-                return false;
-        }
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = layout.value(b, static_cast<int>(i) % layout.width, static_cast<int>(i) / layout.width);
+        if (band->RasterIO(GF_Write, 0, 0, layout.width, layout.height, data.data(), layout.width, layout.height,
+                           GDT_Float64, 0, 0, nullptr) != CE_None)
+            return false;
     }
     return true;
-}
-
-//! GDAL registered once for the test process (the module registers again when created).
-inline void RegisterGdal()
-{
-    GDALAllRegister();
 }
 
 } // namespace krtest

@@ -1,8 +1,6 @@
-// The host's array and list templates: growth steps, copies, moves and the
-// exceptions the host expects from them.
+// The host's array and list templates: growth steps, copies, moves and the host's exception messages.
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -23,23 +21,22 @@ KRArray<int> Filled(int count, int growBy = 0)
     return a;
 }
 
-template <class T> std::vector<T> Items(const KRList<T>& list)
+//! The items, each followed by ';'.
+std::string Items(const KRList<KRString>& list)
 {
-    std::vector<T> items;
-    for (const T& v : list)
-        items.push_back(v);
-    return items;
+    std::string text;
+    for (const KRString& v : list)
+        text += std::string(v.Cstr()) + ";";
+    return text;
 }
 
-template <class T> KRList<T> ListOf(std::initializer_list<T> values)
+template <class... S> KRList<KRString> ListOf(const S&... items)
 {
-    KRList<T> list;
-    for (const T& v : values)
-        list.AddTail(v);
+    KRList<KRString> list;
+    (list.AddTail(items), ...);
     return list;
 }
 
-//! The message of the `E` that `call` throws.
 template <class E, class F> std::string Thrown(F call)
 {
     try {
@@ -52,27 +49,23 @@ template <class E, class F> std::string Thrown(F call)
 
 } // namespace
 
-TEST(ArrayGrowth, CapacitySteps)
+TEST(Array, GrowthStepsAndErrors)
 {
     KRArray<int> a;
-    EXPECT_EQ(a.Add(7), 0);
-    EXPECT_EQ(a.GetCapacity(), 1);
-    const int expected[] = {2, 3, 4, 6, 6, 9}; // n + n/2, at least one more
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(a.Add(i), i + 1);
-        EXPECT_EQ(a.GetCapacity(), expected[i]) << "after Add #" << i + 2;
-    }
-    a.SetSize(2); // shrinking keeps the storage
+    const int expected[] = {1, 2, 3, 4, 6, 6, 9}; // n + n/2, at least one more
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(a.Add(i) == i && a.GetCapacity() == expected[i]) << "Add #" << i + 1 << ": " << a.GetCapacity();
+    a.SetSize(2);
     EXPECT_EQ(a.GetCapacity(), 9);
+    EXPECT_EQ(Thrown<std::out_of_range>([&] { a.GetAt(-1); }), "invalid vector subscript");
+    EXPECT_EQ(Thrown<std::out_of_range>([&] { a.GetAt(2); }), "invalid vector subscript");
+    EXPECT_EQ(Thrown<std::length_error>([&] { a.SetSize(-1); }), "vector too long");
+    EXPECT_EQ(a.GetSize(), 2);
     a.RemoveAll();
-    EXPECT_EQ(a.GetSize(), 0);
-    EXPECT_EQ(a.GetCapacity(), 0);
+    EXPECT_TRUE(a.GetSize() == 0 && a.GetCapacity() == 0);
 
-    KRArray<int> b;
-    b.SetSize(16);
-    b.SetGrowBy(16);
-    EXPECT_EQ(b.Add(1), 16);
-    EXPECT_EQ(b.GetCapacity(), 32);
+    KRArray<int> b = Filled(16, 16);
+    EXPECT_TRUE(b.Add(1) == 16 && b.GetCapacity() == 32);
 
     KRArray<int> c;
     c.SetSize(10);
@@ -80,31 +73,21 @@ TEST(ArrayGrowth, CapacitySteps)
     c.SetGrowBy(16);
     c.SetSize(20); // 10 + (20 rounded up past a multiple of 16 = 32)
     EXPECT_EQ(c.GetCapacity(), 42);
-    EXPECT_EQ(c[9], 5);
-    EXPECT_EQ(c[19], 0);
+    EXPECT_TRUE(c[9] == 5 && c[19] == 0);
 }
 
-TEST(ArrayCopy, AssignmentReusesOrReallocates)
+TEST(Array, CopyAssignmentCapacityAliasingAddAndMove)
 {
-    struct Case {
-        int targetSize, sourceSize, capacityAfter;
-    };
-    const Case cases[] = {{5, 2, 6},    // shorter source: storage kept
-                          {5, 6, 6},    // fits the spare capacity
-                          {4, 5, 6},    // 4 + 4/2
-                          {4, 10, 10}}; // more than one and a half
-    for (const Case& c : cases) {
-        KRArray<int> target = Filled(c.targetSize);
-        const KRArray<int> source = Filled(c.sourceSize, 7);
+    // target size, source size, capacity after: kept, spare used, grown by half, the source's size
+    const int cases[][3] = {{5, 2, 6}, {5, 6, 6}, {4, 5, 6}, {4, 10, 10}};
+    for (const auto& c : cases) {
+        KRArray<int> target = Filled(c[0]);
+        const KRArray<int> source = Filled(c[1], 7);
         target = source;
-        EXPECT_EQ(target.GetCapacity(), c.capacityAfter) << c.targetSize << " <- " << c.sourceSize;
-        EXPECT_EQ(target.GetGrowBy(), 7);
-        EXPECT_EQ(target[c.sourceSize - 1], (c.sourceSize - 1) * 10);
+        EXPECT_EQ(target.GetCapacity(), c[2]) << c[0] << " <- " << c[1];
+        EXPECT_TRUE(target.GetGrowBy() == 7 && target[c[1] - 1] == (c[1] - 1) * 10) << c[0] << " <- " << c[1];
     }
-}
 
-TEST(ArrayCopy, AddingAnElementOfTheSameArrayIsSafe)
-{
     const char* text = "a long enough text to live on the heap, not inline";
     KRArray<KRString> a;
     a.Add(text);
@@ -113,49 +96,32 @@ TEST(ArrayCopy, AddingAnElementOfTheSameArrayIsSafe)
     ASSERT_EQ(a.GetSize(), 7);
     for (int i = 0; i < 7; ++i)
         EXPECT_STREQ(a[i].Cstr(), text);
-}
 
-TEST(ArrayErrors, BadIndicesAndSizesThrowTheHostsMessages)
-{
-    KRArray<double> a;
-    a.SetSize(3);
-    EXPECT_EQ(Thrown<std::out_of_range>([&] { a.GetAt(-1); }), "invalid vector subscript");
-    EXPECT_EQ(Thrown<std::out_of_range>([&] { a.GetAt(3); }), "invalid vector subscript");
-    EXPECT_EQ(Thrown<std::length_error>([&] { a.SetSize(-1); }), "vector too long");
-    EXPECT_EQ(a.GetSize(), 3);
-}
-
-TEST(List, CopyAssignmentToShorterAndLongerLists)
-{
-    const KRList<KRString> source = ListOf<KRString>({"a", "b", "c"});
-    const std::vector<KRString> expected{"a", "b", "c"};
-    KRList<KRString> longer = ListOf<KRString>({"1", "2", "3", "4", "5"});
-    longer = source; // surplus nodes go
-    EXPECT_EQ(Items(longer), expected);
-    KRList<KRString> shorter = ListOf<KRString>({"x"});
-    shorter = source; // missing nodes are appended
-    EXPECT_EQ(Items(shorter), expected);
-}
-
-TEST(Move, SourceIsLeftEmptyAndUsable)
-{
     KRArray<int> array = Filled(4, 2);
-    KRArray<int> movedArray(std::move(array));
-    EXPECT_EQ(array.GetCapacity(), 0); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(array.Add(1), 0);
-    array = std::move(movedArray);
+    KRArray<int> moved(std::move(array));
+    EXPECT_TRUE(array.GetCapacity() == 0 && array.Add(1) == 0); // NOLINT(bugprone-use-after-move)
+    array = std::move(moved);
     EXPECT_EQ(array[3], 30);
-    EXPECT_EQ(movedArray.GetSize(), 0); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(movedArray.Add(5), 0);
+    EXPECT_TRUE(moved.GetSize() == 0 && moved.Add(5) == 0); // NOLINT(bugprone-use-after-move)
+}
 
-    KRList<int> list = ListOf<int>({1, 2, 3});
-    KRList<int> movedList(std::move(list));
-    EXPECT_EQ(Items(movedList), (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(list.IsEmpty()); // NOLINT(bugprone-use-after-move)
-    list.AddTail(9);
-    list = std::move(movedList);
-    EXPECT_EQ(Items(list), (std::vector<int>{1, 2, 3}));
-    EXPECT_TRUE(movedList.IsEmpty()); // NOLINT(bugprone-use-after-move)
-    movedList.AddHead(4);
-    EXPECT_EQ(Items(movedList), (std::vector<int>{4}));
+TEST(List, CopyAssignmentAndMoves)
+{
+    const KRList<KRString> source = ListOf("a", "b", "c");
+    KRList<KRString> longer = ListOf("1", "2", "3", "4", "5");
+    longer = source;
+    EXPECT_EQ(Items(longer), "a;b;c;");
+    KRList<KRString> shorter = ListOf("x");
+    shorter = source;
+    EXPECT_EQ(Items(shorter), "a;b;c;");
+
+    KRList<KRString> moved(std::move(longer));
+    EXPECT_EQ(Items(moved), "a;b;c;");
+    EXPECT_TRUE(longer.IsEmpty()); // NOLINT(bugprone-use-after-move)
+    longer.AddTail("z");
+    longer = std::move(moved);
+    EXPECT_EQ(Items(longer), "a;b;c;");
+    EXPECT_TRUE(moved.IsEmpty()); // NOLINT(bugprone-use-after-move)
+    moved.AddHead("y");
+    EXPECT_EQ(Items(moved), "y;");
 }

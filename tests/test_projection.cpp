@@ -1,6 +1,4 @@
-// Spatial reference and projection texts: classification, the geographic side,
-// bounds and points both ways (checked against OGR run by the test itself),
-// and the import and export operations with the files they read and write.
+// Spatial references: classification, geographic side, bounds and points (against OGR), imports and exports.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -17,27 +15,19 @@ using KRC::KRRect2d;
 using krtest::ExpectRectNear;
 using krtest::WktOf;
 using Probe = KRC::KRGORasterAccessorPluginProbe;
-using TransformPtr = std::unique_ptr<OGRCoordinateTransformation>;
 
 namespace {
 
 const char* const kUtm33 = "+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs";
 const std::vector<double> kUtmGt = {500000, 30, 0, 4500000, 0, -30};
 
-//! EPSG code, else a Proj4 text, else (0, nullptr) the well-known WGS84.
+//! An EPSG code's reference, or a Proj4 text's, in longitude-latitude order.
 OGRSpatialReference SrsOf(int epsg, const char* proj4 = nullptr)
 {
     OGRSpatialReference srs;
-    (void)(proj4 != nullptr ? srs.importFromProj4(proj4)
-           : epsg != 0      ? srs.importFromEPSG(epsg)
-                            : srs.SetWellKnownGeogCS("WGS84"));
+    (void)(proj4 != nullptr ? srs.importFromProj4(proj4) : srs.importFromEPSG(epsg));
     srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     return srs;
-}
-
-TransformPtr Transformation(const OGRSpatialReference& from, const OGRSpatialReference& to)
-{
-    return TransformPtr(OGRCreateCoordinateTransformation(&from, &to));
 }
 
 //! GDAL's own densified bounds: steps - 1 points between corners.
@@ -50,17 +40,13 @@ KRRect2d GdalBounds(OGRCoordinateTransformation& ct, const KRRect2d& r, int step
 
 class ProjectionTest : public ::testing::Test {
 protected:
-    void SetUp() override { krtest::RegisterGdal(); }
+    void SetUp() override { GDALAllRegister(); }
 
     //! Writes an 8 x 6 (or given size) GeoTIFF; empty WKT: no reference.
     std::string Tiff(const std::string& name, const std::string& wkt, std::vector<double> gt, int w = 8, int h = 6)
     {
-        krtest::RasterSpec layout;
-        layout.width = w;
-        layout.height = h;
-        layout.geoTransform = std::move(gt);
-        layout.wkt = wkt;
-        EXPECT_TRUE(krtest::WriteRaster(m_dir.File(name), layout));
+        EXPECT_TRUE(krtest::WriteRaster(
+            m_dir.File(name), {w, h, 1, GDT_Float32, std::move(gt), wkt, {}, [](int, int, int) { return 0.0; }}));
         return m_dir.File(name);
     }
     bool Open(const std::string& path) { return m_p.OpenForRead(path.c_str()); }
@@ -73,38 +59,31 @@ protected:
     KRC::KRGORasterAccessorPlugin m_p;
 };
 
-// --- Classification and the geographic side --------------------------------------------
-
-struct KindCase {
-    const char* name;
-    int epsg;
-    const char* proj4;      //!< when epsg is 0
-    bool ownGeographicSide; //!< the source's own datum, not the well-known WGS84
-};
+//! EPSG code or else Proj4 text, and whether the geographic side is the source's own datum (else WGS84).
+using KindCase = std::tuple<int, const char*, bool>;
 
 class SourceKindTest : public ProjectionTest, public ::testing::WithParamInterface<KindCase> {};
 
 TEST_P(SourceKindTest, ProjectedGeoTiffGetsBoundsFromItsTransformation)
 {
-    const OGRSpatialReference source = SrsOf(GetParam().epsg, GetParam().proj4);
+    const auto& [epsg, proj4, ownGeographicSide] = GetParam();
+    const OGRSpatialReference source = SrsOf(epsg, proj4);
     const std::vector<double> gt = {500000, 30000, 0, 4500000, 0, -30000};
     ASSERT_TRUE(Open(Tiff("projected.tif", WktOf(source), gt)));
-    EXPECT_EQ(Probe::m_nProjType(m_p), 2);
-    ASSERT_TRUE(Probe::m_pSrcToLatLon(m_p) && Probe::m_pLatLonToSrc(m_p) && Probe::m_pLatLonSRS(m_p));
+    ASSERT_TRUE(Probe::m_nProjType(m_p) == 2 && !NoTransformations() && Probe::m_pLatLonSRS(m_p));
 
-    std::unique_ptr<OGRSpatialReference> own(source.CloneGeogCS());
-    own->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    const OGRSpatialReference target = GetParam().ownGeographicSide ? *own : SrsOf(0);
+    const OGRSpatialReference target =
+        ownGeographicSide ? *std::unique_ptr<OGRSpatialReference>(source.CloneGeogCS()) : SrsOf(4326);
     EXPECT_STREQ(Probe::m_pLatLonSRS(m_p)->GetName(), target.GetName());
     EXPECT_NEAR(Probe::m_pLatLonSRS(m_p)->GetSemiMinor(), target.GetSemiMinor(), 1e-7);
 
     const KRRect2d src(gt[0], gt[3], gt[0] + 8 * gt[1], gt[3] + 6 * gt[5]);
     ExpectRectNear(Src(), src, 1e-6);
-    TransformPtr ct = Transformation(source, target), inverse = Transformation(target, source);
+    std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&source, &target));
+    std::unique_ptr<OGRCoordinateTransformation> inverse(OGRCreateCoordinateTransformation(&target, &source));
     ASSERT_TRUE(ct && inverse);
     ExpectRectNear(Geo(), GdalBounds(*ct, src, 72)); // 72 steps per edge
 
-    // Points and rectangles both ways, through the same geographic side.
     KRC::KRPoint3d point(620000, 4410000, 12.5), back;
     double x = point.x, y = point.y, u = 0, v = 0;
     ASSERT_TRUE(ct->Transform(1, &x, &y));
@@ -113,8 +92,8 @@ TEST_P(SourceKindTest, ProjectedGeoTiffGetsBoundsFromItsTransformation)
     m_p.WGS84PtToSrcPt(point, back);
     m_p.LatLonToProPnt(x, y, u, v);
     ASSERT_TRUE(inverse->Transform(1, &x, &y));
-    EXPECT_TRUE(std::fabs(back.x - x) < 1e-6 && std::fabs(back.y - y) < 1e-6 && back.z == 12.5);
-    EXPECT_TRUE(std::fabs(u - x) < 1e-6 && std::fabs(v - y) < 1e-6);
+    EXPECT_TRUE(std::fabs(back.x - x) < 1e-6 && std::fabs(back.y - y) < 1e-6 && back.z == 12.5 &&
+                std::fabs(u - x) < 1e-6 && std::fabs(v - y) < 1e-6);
     KRRect2d box;
     m_p.LatLonToProBounds(Geo(), box);
     ExpectRectNear(box, GdalBounds(*inverse, Geo(), 256), 1e-6);
@@ -122,20 +101,17 @@ TEST_P(SourceKindTest, ProjectedGeoTiffGetsBoundsFromItsTransformation)
 
 INSTANTIATE_TEST_SUITE_P(
     Datums, SourceKindTest,
-    ::testing::Values(KindCase{"UtmOnWgs84", 32633, nullptr, true},
-                      // GRS 80's semi-minor axis is 0.0001 m off WGS84's: counted as WGS84, own datum kept.
-                      KindCase{"UtmOnGrs80", 25833, nullptr, true},
-                      KindCase{"UtmOnInternational1924", 23031, nullptr, false},
-                      KindCase{"MinorOffBy1e4Above", 0, "+proj=utm +zone=33 +a=6378137 +b=6356752.314345179", true},
-                      KindCase{"MinorOffBy2e4", 0, "+proj=utm +zone=33 +a=6378137 +b=6356752.314045179", false},
-                      KindCase{"MajorOffBy2e4", 0, "+proj=utm +zone=33 +a=6378137.0002 +b=6356752.314245179", false}),
-    [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
+    // UTM on WGS84, on GRS 80 (semi-minor axis 0.0001 m off WGS84's: counted as WGS84, own datum kept), on
+    // International 1924; then semi-minor axis 0.0001 m above, 0.0002 m below, semi-major 0.0002 m above WGS84's.
+    ::testing::Values(KindCase{32633, nullptr, true}, KindCase{25833, nullptr, true}, KindCase{23031, nullptr, false},
+                      KindCase{0, "+proj=utm +zone=33 +a=6378137 +b=6356752.314345179", true},
+                      KindCase{0, "+proj=utm +zone=33 +a=6378137 +b=6356752.314045179", false},
+                      KindCase{0, "+proj=utm +zone=33 +a=6378137.0002 +b=6356752.314245179", false}));
 
 TEST_F(ProjectionTest, GeographicSourceBeyondTheWorldIsClampedAndPassesPointsThrough)
 {
     ASSERT_TRUE(Open(Tiff("world.tif", krtest::WktOfEpsg(4326), {-200, 1, 0, 100, 0, -1}, 400, 200)));
-    EXPECT_EQ(Probe::m_nProjType(m_p), 1);
-    EXPECT_TRUE(NoTransformations() && Probe::m_pLatLonSRS(m_p) == nullptr);
+    EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && NoTransformations() && Probe::m_pLatLonSRS(m_p) == nullptr);
     ExpectRectNear(Src(), KRRect2d(-180, 90, 180, -90), 0);
     ExpectRectNear(Geo(), KRRect2d(-180, 90, 180, -90), 0);
     EXPECT_DOUBLE_EQ(Probe::m_dLatLonResX(m_p), 360.0 / 399.0); // steps between first and last pixel
@@ -145,9 +121,7 @@ TEST_F(ProjectionTest, GeographicSourceBeyondTheWorldIsClampedAndPassesPointsThr
     EXPECT_TRUE(out.x == 10.5 && out.y == 49.5 && out.z == 321.0);
 }
 
-// --- Failed imports --------------------------------------------------------------------
-
-TEST_F(ProjectionTest, FailedImportClassifiesByBoundsAlone)
+TEST_F(ProjectionTest, FailedImportClassifiesByBoundsAloneAndOpeningFallsBackToPrj)
 {
     // 10 x 8 pixels: (0, 0) to (1000, 800) lies outside degrees; (10, 46) to (15, 50) inside.
     for (int projType : {0, 1}) {
@@ -158,46 +132,53 @@ TEST_F(ProjectionTest, FailedImportClassifiesByBoundsAlone)
             EXPECT_TRUE(k == 0   ? m_p.ImportProjectionRefFromProj4("+proj=no_such_projection")
                         : k == 1 ? m_p.ImportProjectionRefFromWkt(nullptr)
                                  : m_p.ImportProjectionRefFromESRI(nullptr));
-            EXPECT_EQ(Probe::m_nProjType(m_p), projType) << k;
-            EXPECT_TRUE(NoTransformations() && Probe::m_pLatLonSRS(m_p) == nullptr);
+            EXPECT_TRUE(Probe::m_nProjType(m_p) == projType && NoTransformations() && !Probe::m_pLatLonSRS(m_p)) << k;
             ExpectRectNear(Geo(), Src(), 0);
         }
     }
-}
 
-TEST_F(ProjectionTest, ReferenceWithoutTransformationsFailsTheImport)
-{
-    // No operation exists between another planet's sphere and the Earth.
-    const char* mars = "+proj=merc +R=3396190 +units=m +no_defs";
-    ASSERT_TRUE(Open(Tiff("plain.tif", "", {0, 100, 0, 800, 0, -100}, 10, 8)));
-    EXPECT_FALSE(m_p.ImportProjectionRefFromProj4(mars));
-    EXPECT_EQ(Probe::m_nProjType(m_p), 2);
-    EXPECT_TRUE(NoTransformations());
+    const char* mars = "+proj=merc +R=3396190 +units=m +no_defs"; // no operation to the Earth from here
+    EXPECT_TRUE(!m_p.ImportProjectionRefFromProj4(mars) && Probe::m_nProjType(m_p) == 2 && NoTransformations());
     ExpectRectNear(Geo(), Src(), 0);
-
-    // When opening, a ".prj" beside the raster is tried instead.
-    krtest::WriteText(m_dir.File("mars.prj"), krtest::WktOfEpsg(32633, true));
+    krtest::WriteText(m_dir.File("mars.prj"), krtest::WktOfEpsg(32633, true)); // when opening, tried instead
     ASSERT_TRUE(Open(Tiff("mars.tif", WktOf(SrsOf(0, mars)), kUtmGt)));
-    EXPECT_NE(Probe::m_pSrcToLatLon(m_p), nullptr);
-    EXPECT_NEAR(Geo().left, 15.0, 1e-9); // easting 500000 is zone 33's central meridian
+    EXPECT_TRUE(Probe::m_pSrcToLatLon(m_p) && std::fabs(Geo().left - 15.0) < 1e-9); // 500000 E: zone 33's meridian
 }
 
-// --- The accessor's own reference ----------------------------------------------------
-
-TEST_F(ProjectionTest, ExportsDescribeTheSourceReference)
+TEST_F(ProjectionTest, ExportsImportsAndFileConversions)
 {
-    EXPECT_EQ(Text(m_p.GetProjectionRef()), ""); // closed
-    EXPECT_EQ(Text(m_p.ExportProjectionRefToWkt()) + Text(m_p.ExportProjectionRefToProj4()), "");
+    EXPECT_EQ(Text(m_p.GetProjectionRef()) + Text(m_p.ExportProjectionRefToProj4()), ""); // closed
     const std::string prj = m_dir.File("out.prj");
-    EXPECT_FALSE(m_p.ExportProjToEsriPrjFile(prj.c_str())); // empty reference: an empty file
-    EXPECT_TRUE(std::filesystem::exists(prj) && krtest::ReadText(prj).empty());
+    EXPECT_TRUE(!m_p.ExportProjToEsriPrjFile(prj.c_str()) && std::filesystem::exists(prj) &&
+                krtest::ReadText(prj).empty());
+
+    const std::string ed50 = Tiff("ed50.tif", krtest::WktOfEpsg(23031), kUtmGt);
+    const char* proj4 = "+proj=utm +zone=31 +ellps=intl +units=m +no_defs";
+    EXPECT_EQ(Text(m_p.ExportToProj4FromDataFile(ed50.c_str())), proj4);
+    const std::string esri = WktOf(SrsOf(0, proj4), true); // made from the Proj4 form: the datum's name is lost
+    EXPECT_EQ(Text(m_p.ExportToEsriPrjFromDataFile(ed50.c_str())), esri);
+    ASSERT_TRUE(m_p.ExportToEsriPrjFileFromDataFile(ed50.c_str(), m_dir.File("ed50.prj").c_str()));
+    EXPECT_EQ(krtest::ReadText(m_dir.File("ed50.prj")), esri);
+    EXPECT_EQ(Text(m_p.EsriPrjFileToProj4(m_dir.File("ed50.prj").c_str())), proj4);
+
+    const std::string bare = Tiff("bare.tif", "", kUtmGt);
+    EXPECT_EQ(Text(m_p.ExportToProj4FromDataFile(bare.c_str())) + Text(m_p.ExportToEsriPrjFromDataFile(bare.c_str())) +
+                  Text(m_p.ExportToProj4FromDataFile(m_dir.File("absent.tif").c_str())) +
+                  Text(m_p.EsriPrjFileToProj4(m_dir.File("absent.prj").c_str())),
+              "");
+    EXPECT_FALSE(m_p.ExportToEsriPrjFileFromDataFile(bare.c_str(), m_dir.File("bare.prj").c_str()));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("bare.prj")));
+
+    ASSERT_TRUE(m_p.Proj4ToEsriPrjFile(kUtm33, m_dir.File("utm.prj").c_str()));
+    EXPECT_EQ(krtest::ReadText(m_dir.File("utm.prj")), WktOf(SrsOf(0, kUtm33), true));
+    EXPECT_FALSE(m_p.Proj4ToEsriPrjFile("+proj=no_such_projection", m_dir.File("bad.prj").c_str()));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.File("bad.prj"))); // still left, empty
+    EXPECT_FALSE(m_p.Proj4ToEsriPrjFile(kUtm33, m_dir.File("no/folder/x.prj").c_str()));
 
     const std::string path = Tiff("utm.tif", krtest::WktOfEpsg(32633), kUtmGt);
-    ASSERT_TRUE(Open(path));
     GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
-    ASSERT_TRUE(ds);
-    OGRSpatialReference declared;
-    declared.importFromWkt(ds->GetProjectionRef());
+    ASSERT_TRUE(ds && Open(path));
+    const OGRSpatialReference declared(ds->GetProjectionRef());
     EXPECT_EQ(Text(m_p.GetProjectionRef()), ds->GetProjectionRef());
     EXPECT_EQ(Text(m_p.ExportProjectionRefToWkt()), WktOf(declared));
     EXPECT_EQ(Text(m_p.ExportProjectionRefToProj4()), kUtm33);
@@ -206,62 +187,21 @@ TEST_F(ProjectionTest, ExportsDescribeTheSourceReference)
     ASSERT_TRUE(m_p.ExportProjToEsriPrjFile(prj.c_str()));
     EXPECT_EQ(krtest::ReadText(prj), WktOf(declared, true)); // exactly the text: no trailing line break
     EXPECT_FALSE(m_p.ExportProjToEsriPrjFile(m_dir.File("no/folder/out.prj").c_str()));
-
-    // A later import changes the exports, not what the file declares.
     ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=longlat +datum=WGS84 +no_defs"));
     EXPECT_EQ(Text(m_p.GetProjectionRef()), ds->GetProjectionRef());
     EXPECT_EQ(Text(m_p.ExportProjectionRefToProj4()), "+proj=longlat +datum=WGS84 +no_defs");
-}
 
-TEST_F(ProjectionTest, EsriTextAndFileImportsRebuildTheTransformations)
-{
-    const std::string prj = m_dir.File("utm.prj");
     krtest::WriteText(prj, krtest::WktOfEpsg(32633, true));
     KRC::KRGORasterAccessorPlugin closed; // nothing open: no dataset to give the reference to
-    EXPECT_TRUE(closed.ImportProjectionRefFromESRI(krtest::WktOfEpsg(32633, true).c_str()));
-    EXPECT_TRUE(Probe::m_nProjType(closed) == 2 && Probe::m_pSrcToLatLon(closed) != nullptr);
-    // A missing file is a failed import: classified from the (empty) bounds.
-    EXPECT_TRUE(closed.LoadProjectionFromESRIFile(m_dir.File("absent.prj").c_str()));
-    EXPECT_TRUE(Probe::m_nProjType(closed) == 1 && Probe::m_pSrcToLatLon(closed) == nullptr);
-    EXPECT_TRUE(closed.LoadProjectionFromESRIFile(prj.c_str()));
-    EXPECT_TRUE(Probe::m_nProjType(closed) == 2 && Probe::m_pSrcToLatLon(closed) != nullptr);
+    EXPECT_TRUE(closed.ImportProjectionRefFromESRI(krtest::ReadText(prj).c_str()) && Probe::m_pSrcToLatLon(closed));
+    EXPECT_TRUE(closed.LoadProjectionFromESRIFile(m_dir.File("absent.prj").c_str()) && !Probe::m_pSrcToLatLon(closed));
+    EXPECT_EQ(Probe::m_nProjType(closed), 1); // a missing file is a failed import, classified from the empty bounds
+    EXPECT_TRUE(closed.LoadProjectionFromESRIFile(prj.c_str()) && Probe::m_nProjType(closed) == 2);
     EXPECT_EQ(Text(closed.ExportProjectionRefToProj4()), kUtm33);
 
-    ASSERT_TRUE(Open(Tiff("bare.tif", "", kUtmGt))); // a raster without a reference takes the loaded one
-    EXPECT_TRUE(m_p.LoadProjectionFromESRIFile(prj.c_str()));
-    EXPECT_EQ(Probe::m_nProjType(m_p), 2);
-    OGRSpatialReference declared;
-    ASSERT_EQ(declared.importFromWkt(m_p.GetProjectionRef().Cstr()), OGRERR_NONE);
-    EXPECT_TRUE(declared.IsProjected());
-}
-
-// --- Conversions of other files -------------------------------------------------------
-
-TEST_F(ProjectionTest, DataFileAndPrjFileConversions)
-{
-    const std::string path = Tiff("ed50.tif", krtest::WktOfEpsg(23031), kUtmGt);
-    const char* proj4 = "+proj=utm +zone=31 +ellps=intl +units=m +no_defs";
-    EXPECT_EQ(Text(m_p.ExportToProj4FromDataFile(path.c_str())), proj4);
-    // The ESRI text is made from the Proj4 form, so the datum's name is lost on the way.
-    const std::string esri = WktOf(SrsOf(0, proj4), true);
-    EXPECT_EQ(Text(m_p.ExportToEsriPrjFromDataFile(path.c_str())), esri);
-    ASSERT_TRUE(m_p.ExportToEsriPrjFileFromDataFile(path.c_str(), m_dir.File("ed50.prj").c_str()));
-    EXPECT_EQ(krtest::ReadText(m_dir.File("ed50.prj")), esri);
-    EXPECT_EQ(Text(m_p.EsriPrjFileToProj4(m_dir.File("ed50.prj").c_str())), proj4);
-
-    const std::string bare = Tiff("bare.tif", "", kUtmGt);
-    EXPECT_EQ(Text(m_p.ExportToProj4FromDataFile(bare.c_str())) + Text(m_p.ExportToEsriPrjFromDataFile(bare.c_str())),
-              "");
-    EXPECT_FALSE(m_p.ExportToEsriPrjFileFromDataFile(bare.c_str(), m_dir.File("bare.prj").c_str()));
-    EXPECT_FALSE(std::filesystem::exists(m_dir.File("bare.prj")));
-    EXPECT_EQ(Text(m_p.ExportToProj4FromDataFile(m_dir.File("absent.tif").c_str())), "");
-    EXPECT_EQ(Text(m_p.EsriPrjFileToProj4(m_dir.File("absent.prj").c_str())), "");
-
-    ASSERT_TRUE(m_p.Proj4ToEsriPrjFile(kUtm33, m_dir.File("utm.prj").c_str()));
-    EXPECT_EQ(krtest::ReadText(m_dir.File("utm.prj")), WktOf(SrsOf(0, kUtm33), true));
-    EXPECT_FALSE(m_p.Proj4ToEsriPrjFile("+proj=no_such_projection", m_dir.File("bad.prj").c_str()));
-    EXPECT_TRUE(std::filesystem::exists(m_dir.File("bad.prj"))); // still left, empty
-    EXPECT_FALSE(m_p.Proj4ToEsriPrjFile(kUtm33, m_dir.File("no/folder/x.prj").c_str()));
+    ASSERT_TRUE(Open(bare)); // a raster without a reference takes the loaded one
+    EXPECT_TRUE(m_p.LoadProjectionFromESRIFile(prj.c_str()) && Probe::m_nProjType(m_p) == 2);
+    EXPECT_TRUE(OGRSpatialReference(m_p.GetProjectionRef().Cstr()).IsProjected());
 }
 
 } // namespace
