@@ -105,6 +105,8 @@ TEST_F(NsdtfTest, BadHeadersLeaveNothingUsable)
         EXPECT_FALSE(m_p.OpenForRead(Write("BAD.DEM", text).c_str()));
         EXPECT_EQ(FetchTile(m_p, 0, 0, 0), nullptr);
     }
+    ReadInfo(m_dir.File("vanished.dem"));
+    EXPECT_EQ(Probe::m_nBandCount(m_p) + Probe::m_nWidth(m_p) + Probe::m_nHeight(m_p), 0u);
 }
 
 // Numbers read alike under a decimal-comma locale (built in the test's folder: few systems have one).
@@ -175,6 +177,16 @@ TEST_F(NsdtfTest, TileAndNoDataCell)
     ASSERT_EQ(m_p.FetchTerrainData(dst.get(), kGridBox, false), GetchResult_Delivered);
     EXPECT_EQ(std::make_pair(dst->GetValue(2, 3), dst->GetValue(2, 2)), std::make_pair(0.0, Plane(101, 39.5)));
     EXPECT_TRUE(Probe::m_bMinMaxValid(m_p) && Probe::m_dMinValue(m_p) == -9999 && Probe::m_dMaxValue(m_p) == 366);
+}
+
+// The grid is read on the first fetch; a file gone by then delivers nothing.
+TEST_F(NsdtfTest, GridFileGoneBeforeFirstFetch)
+{
+    const std::string path = Write("gone.dem", PlaneDem(true, true));
+    ASSERT_TRUE(m_p.OpenForRead(path.c_str()));
+    std::filesystem::remove(path);
+    EXPECT_EQ(FetchTile(m_p, 398, 71, 8), nullptr);
+    EXPECT_EQ(Probe::m_pDemData(m_p), nullptr);
 }
 
 // A grid in metres (UTM 33N, 21 x 21 samples 1 km apart) serves nothing until a system is imported.
