@@ -43,6 +43,12 @@ int TruncateToInt(double value);
 //! whose type differs from the band's own.
 GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format);
 
+//! A private copy of a transformation for one fetch: OGR transformations serve
+//! one thread at a time, and the host may fetch from several. The copy reports
+//! no errors, since points outside the projection's domain are expected at the
+//! edges of a request. Null when `shared` is null or cannot be copied.
+std::unique_ptr<OGRCoordinateTransformation> CloneForFetch(OGRCoordinateTransformation* shared);
+
 //! A zeroed grid made the one way every grid of the module is made; null when
 //! the size or format cannot be allocated.
 std::unique_ptr<KRTerrainData> NewTerrainGrid(int width, int height, enumRasterDataFromat format);

@@ -291,13 +291,11 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonDa
 GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain,
                                                                                 const KRRect2d& rect, bool flip)
 {
-    if (terrain == nullptr || m_pDemData == nullptr || m_pLatLonToSrc == nullptr)
+    if (terrain == nullptr || m_pDemData == nullptr)
         return GetchResult_None;
-    // Each fetch transforms with its own copy, so threads never share one.
-    std::unique_ptr<OGRCoordinateTransformation> toSource(m_pLatLonToSrc->Clone());
+    const std::unique_ptr<OGRCoordinateTransformation> toSource = detail::CloneForFetch(m_pLatLonToSrc);
     if (!toSource)
         return GetchResult_None;
-    toSource->SetEmitErrors(false);
 
     const KRRect2d& src = m_srcBounds.GetGeoBounds();
     const KRRect2d srcRect = TransformBounds(toSource.get(), rect, kBoundsSteps);

@@ -151,6 +151,14 @@ std::unique_ptr<KRTerrainData> NewTerrainGrid(int width, int height, enumRasterD
     return grid;
 }
 
+std::unique_ptr<OGRCoordinateTransformation> CloneForFetch(OGRCoordinateTransformation* shared)
+{
+    std::unique_ptr<OGRCoordinateTransformation> copy(shared != nullptr ? shared->Clone() : nullptr);
+    if (copy)
+        copy->SetEmitErrors(false);
+    return copy;
+}
+
 KRSampleSpan FullSpan(int width, int height)
 {
     KRSampleSpan span;
@@ -416,15 +424,11 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromLatLonData(KRTer
 GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect,
                                                                         bool flip)
 {
-    if (m_pDataset == nullptr || terrain == nullptr || m_pLatLonToSrc == nullptr)
+    if (m_pDataset == nullptr || terrain == nullptr)
         return GetchResult_None;
-    // A transformation serves one thread at a time: each fetch works on its own
-    // copy, so the host may fetch from several threads. Points outside the
-    // projection's domain are expected at the edges and are not reported.
-    std::unique_ptr<OGRCoordinateTransformation> toSource(m_pLatLonToSrc->Clone());
+    const std::unique_ptr<OGRCoordinateTransformation> toSource = detail::CloneForFetch(m_pLatLonToSrc);
     if (!toSource)
         return GetchResult_None;
-    toSource->SetEmitErrors(false);
 
     const KRRect2d srcRect = TransformBounds(toSource.get(), rect, kBoundsSteps);
     if (!srcRect.IsIntersect(m_srcBounds.GetGeoBounds(), kIntersectTolerance))
