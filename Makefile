@@ -12,7 +12,9 @@ endif
 
 .PHONY: build test demo bench clean
 
+# A fresh machine gets its Debian packages on the first configure.
 $(BUILD_DIR)/CMakeCache.txt:
+	scripts/install-deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 
 build: $(BUILD_DIR)/CMakeCache.txt
