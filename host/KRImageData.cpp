@@ -1,5 +1,7 @@
 #include "KRImageData.h"
 
+#include "KRBuffer.h"
+
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -7,35 +9,8 @@
 
 namespace KRC {
 
-namespace {
-
-// Product of positive factors, or 0 when a factor is not positive or the
-// product does not fit in size_t.
-std::size_t CheckedBytes(std::initializer_list<long long> factors)
-{
-    std::size_t total = 1;
-    for (long long f : factors) {
-        if (f <= 0)
-            return 0;
-        const auto factor = static_cast<unsigned long long>(f);
-        if (factor > std::numeric_limits<std::size_t>::max() / total)
-            return 0;
-        total *= static_cast<std::size_t>(factor);
-    }
-    return total;
-}
-
-// Zeroed buffer, or null when the allocation fails.
-unsigned char* AllocateZeroed(std::size_t bytes)
-{
-    try {
-        return new (std::nothrow) unsigned char[bytes]();
-    } catch (const std::bad_alloc&) { // an array length the runtime refuses
-        return nullptr;
-    }
-}
-
-} // namespace
+using detail::AllocateZeroed;
+using detail::CheckedBytes;
 
 KRImageData::KRImageData() = default;
 

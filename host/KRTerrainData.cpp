@@ -1,5 +1,7 @@
 #include "KRTerrainData.h"
 
+#include "KRBuffer.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -152,14 +154,10 @@ Quad MakeQuad(double row, double col, int width, int height)
     return q;
 }
 
-// Nearest cell, halves rounded up, after the same clamping as MakeQuad.
-std::size_t NearestIndex(double row, double col, int width, int height)
+// Nearest cell along one axis, halves rounded up, after the same clamping as MakeQuad.
+std::size_t NearestCell(double position, int count)
 {
-    const double r = std::clamp(row, 0.0, static_cast<double>(height - 1));
-    const double c = std::clamp(col, 0.0, static_cast<double>(width - 1));
-    const auto ri = static_cast<std::size_t>(std::floor(r + 0.5));
-    const auto ci = static_cast<std::size_t>(std::floor(c + 0.5));
-    return ri * static_cast<std::size_t>(width) + ci;
+    return static_cast<std::size_t>(std::floor(std::clamp(position, 0.0, static_cast<double>(count - 1)) + 0.5));
 }
 
 // The grids of a multi-band call, sampled over the extent they all cover so
@@ -259,17 +257,10 @@ bool KRTerrainData::CreateData()
 {
     delete[] m_pData;
     m_pData = nullptr;
-    const int sampleBytes = KRRasterFormatBytes(m_eFormat);
-    if (m_nWidth <= 0 || m_nHeight <= 0 || sampleBytes <= 0)
+    const std::size_t bytes = detail::CheckedBytes({m_nWidth, m_nHeight, KRRasterFormatBytes(m_eFormat)});
+    if (bytes == 0)
         return false;
-    const auto cells = static_cast<std::size_t>(m_nWidth) * static_cast<std::size_t>(m_nHeight);
-    if (cells > std::numeric_limits<std::size_t>::max() / static_cast<std::size_t>(sampleBytes))
-        return false;
-    try {
-        m_pData = new (std::nothrow) unsigned char[cells * static_cast<std::size_t>(sampleBytes)]();
-    } catch (const std::bad_alloc&) {
-        m_pData = nullptr;
-    }
+    m_pData = detail::AllocateZeroed(bytes);
     return m_pData != nullptr;
 }
 
@@ -377,11 +368,10 @@ void KRTerrainData::GetValue(double row, double col, const KRArray<KRTerrainData
     const BandSet set = CollectBands(bands, noData);
     if (!set.anyGrid || set.width <= 0 || set.height <= 0 || std::isnan(row) || std::isnan(col))
         return;
-    const std::size_t index = NearestIndex(row, col, set.width, set.height);
-    // The index is formed with the common width; each grid's own width decides
+    // The cell is found in the common extent; each grid's own width decides
     // where that cell lies in its buffer.
-    const std::size_t r = index / static_cast<std::size_t>(set.width);
-    const std::size_t c = index % static_cast<std::size_t>(set.width);
+    const std::size_t r = NearestCell(row, set.height);
+    const std::size_t c = NearestCell(col, set.width);
     double values[kMaxBands][4] = {};
     for (int k = 0; k < set.count; ++k) {
         const KRTerrainData* grid = set.grid[k];

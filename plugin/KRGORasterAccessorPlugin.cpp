@@ -81,8 +81,7 @@ bool KRGORasterAccessorPlugin::ClearHistogramData()
         delete[] static_cast<std::uint64_t*>(m_histograms[i]);
         m_histograms[i] = nullptr;
     }
-    m_histograms.RemoveAll();
-    m_histograms.FreeExtra();
+    m_histograms.RemoveAll(); // also releases the storage
     return true;
 }
 
