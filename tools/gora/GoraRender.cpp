@@ -68,6 +68,7 @@ struct RenderArgs {
     std::string png;
     std::string kind = "image";
     bool big = false;
+    double zFactor = 1.0;
     DisplayOptions display;
 
     Kind GetKind() const { return kind == "image" ? Kind::Image : kind == "relief" ? Kind::Relief : Kind::Gray; }
@@ -82,6 +83,9 @@ void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
         ->capture_default_str()
         ->check(CLI::IsMember({"image", "relief", "gray"}));
     cmd.add_flag("--big", args.big, "allow pictures of more than 4096 x 4096 pixels");
+    cmd.add_option("--z-factor", args.zFactor, "vertical exaggeration of the relief")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     AddDisplayOptions(cmd, args.display);
 }
 
@@ -225,7 +229,7 @@ Picture GrayPicture(const JoinedTerrain& t, double& low, double& high)
 
 //! GDAL's hillshade of the joined grid, in a local metric frame so that
 //! degrees of longitude and latitude get their ground lengths.
-Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, const std::string& png)
+Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFactor, const std::string& png)
 {
     constexpr double kNoData = -1e30;
     constexpr double kMetresPerDegree = 111320.0;
@@ -248,8 +252,9 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, const std:
         throw Error(png, "GDAL cannot fill the elevation grid for the hillshade");
 
     CPLStringList argv;
-    for (const char* arg : {"-of", "MEM", "-compute_edges"})
+    for (const char* arg : {"-of", "MEM", "-compute_edges", "-z"})
         argv.AddString(arg);
+    argv.AddString(CPLSPrintf("%.17g", zFactor));
     std::unique_ptr<GDALDEMProcessingOptions, decltype(&GDALDEMProcessingOptionsFree)> options(
         GDALDEMProcessingOptionsNew(argv.List(), nullptr), &GDALDEMProcessingOptionsFree);
     int usageError = FALSE;
@@ -291,7 +296,7 @@ void RenderTerrain(Accessor& a, const TileBlock& block, const RenderArgs& args)
     double low = 0.0;
     double high = 0.0;
     Picture gray = GrayPicture(t, low, high);
-    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.png) : gray, args.png);
+    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, args.png) : gray, args.png);
     std::cout << "tiles: " << t.delivered << " of " << block.Count() << " delivered; elevation " << low << " to "
               << high << "; largest difference between shared edge samples " << t.maxSeamDifference << "\n";
 }
