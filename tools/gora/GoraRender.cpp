@@ -43,10 +43,10 @@ struct TileBlock {
 //! Every tile of the level that the rectangle reaches into.
 TileBlock BlockOver(const KRRect2d& rect, int level)
 {
-    // A side that lies on a tile edge does not reach into the next tile.
-    const KRRect2d inner(rect.left, rect.top - 1e-12, rect.right - 1e-12, rect.bottom);
-    const TileRef nw = TileAt(inner.left, inner.top, level);
-    const TileRef se = TileAt(std::max(inner.left, inner.right), std::min(inner.top, inner.bottom), level);
+    // An east or south side that lies on a tile edge does not reach into the next tile.
+    const double inset = 1e-9 * 180.0 / std::ldexp(1.0, level);
+    const TileRef nw = TileAt(rect.left, rect.top, level);
+    const TileRef se = TileAt(std::max(rect.left, rect.right - inset), std::min(rect.top, rect.bottom + inset), level);
     return TileBlock{level, nw.x, nw.y, se.x - nw.x + 1, se.y - nw.y + 1};
 }
 
