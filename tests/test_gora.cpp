@@ -458,6 +458,152 @@ TEST_F(GoraTest, InfoJsonDescribesTheRaster)
 }
 
 // ---------------------------------------------------------------------------
+// The quick path, direct reads and raster output
+
+//! Red = 4 x column, green = 8 x row, blue 100: bytes GDAL stores exactly.
+RasterLayout SmallRgb()
+{
+    RasterLayout layout;
+    layout.width = 64;
+    layout.height = 32;
+    layout.bands = 3;
+    layout.type = GDT_Byte;
+    layout.geoTransform = {7.0, 0.01, 0.0, 46.0, 0.0, -0.01};
+    layout.wkt = krtest::WktOfEpsg(4326);
+    layout.value = [](int b, int c, int r) { return b == 1 ? 4 * c : b == 2 ? 8 * r : 100; };
+    return layout;
+}
+
+class DirectCommands : public GoraTest {
+protected:
+    void SetUp() override
+    {
+        GoraTest::SetUp();
+        m_raster = Raster("small.tif", SmallRgb());
+        // These operations come with the module's output work; before it the
+        // base class answers false for all of them.
+        krtest::PluginModule module;
+        auto accessor = module.Create();
+        ASSERT_TRUE(accessor && accessor->OpenForRead(m_raster.c_str()));
+        KRC::KRPixelDataMultiBand probe(1, 1, 3, KRC::RDF_UInt8, false, 0.0, 0.0);
+        if (!accessor->ReadPixels(probe, 0, 0, 0, 0, false))
+            GTEST_SKIP() << "the module does not read pixels yet";
+    }
+
+    std::string m_raster;
+};
+
+TEST_F(DirectCommands, QuickPathCopiesSourcePixels)
+{
+    const std::string png = m_dir.File("quick.png");
+    const Result run = Gora({"quick", m_raster, png, "--size", "64", "32"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Png got = ReadPng(png);
+    ASSERT_EQ(got.width, 64);
+    ASSERT_EQ(got.height, 32);
+    EXPECT_EQ(got.bands, 3);
+    for (const auto& [r, c] : std::vector<std::array<int, 2>>{{0, 0}, {31, 63}, {5, 40}})
+        ExpectPixelNear(got, r, c, {4 * c, 8 * r, 100}, 0);
+}
+
+TEST_F(DirectCommands, QuickPathOverTheWestEdgeIsTransparentThere)
+{
+    // A quarter of the rectangle lies west of the raster.
+    const std::string png = m_dir.File("quick.png");
+    const Result run = Gora({"quick", m_raster, png, "--src-rect", "6.84", "45.68", "7.48", "46.0", "--size", "64", "32"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Png got = ReadPng(png);
+    ASSERT_EQ(got.bands, 4);
+    EXPECT_EQ(got.At(10, 15)[3], 0);
+    EXPECT_EQ(got.At(10, 16)[3], 255);
+    ExpectPixelNear(got, 10, 30, {4 * 14, 80, 100}, 0);
+}
+
+TEST_F(DirectCommands, PixelsCountRowsAsTheHostDoes)
+{
+    // North-up: host row 0 is the bottom row, unless flipped. Rows arrive top first.
+    for (const bool flip : {false, true}) {
+        std::vector<std::string> args = {"pixels", m_raster, "--rows", "0", "1", "--cols", "2", "4", "--json", "--colors"};
+        if (flip)
+            args.push_back("--flip");
+        const Result run = Gora(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const json out = json::parse(run.out);
+        const int top = flip ? 0 : 30; // GDAL row of the block's first row
+        EXPECT_EQ(out["rows"], flip ? json({0, 1}) : json({1, 0}));
+        for (int k = 0; k < 2; ++k) {
+            for (int j = 0; j < 3; ++j) {
+                const json want = {4 * (2 + j), 8 * (top + k), 100};
+                EXPECT_EQ(out["values"][k][j], want) << flip << k << j;
+                EXPECT_EQ(out["colors"][k][j], want) << flip << k << j;
+            }
+        }
+    }
+}
+
+TEST_F(DirectCommands, ReprojectTakesEveryKindOfDefinition)
+{
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32632);
+    const std::string prj = m_dir.File("utm.prj");
+    krtest::WriteText(prj, krtest::WktOfEpsg(32632, true));
+    for (const std::string& to : {std::string("EPSG:32632"), std::string("32632"), prj,
+                                  std::string("+proj=utm +zone=32 +datum=WGS84 +units=m +no_defs"),
+                                  krtest::WktOfEpsg(32632), krtest::WktOfEpsg(32632, true)}) {
+        const std::string out = m_dir.File("utm.tif");
+        const Result run = Gora({"reproject", m_raster, out, "--to", to});
+        ASSERT_EQ(run.status, 0) << to << ": " << run.err;
+        GDALDatasetUniquePtr ds(GDALDataset::Open(out.c_str(), GDAL_OF_RASTER));
+        ASSERT_TRUE(ds) << to;
+        const OGRSpatialReference* srs = ds->GetSpatialRef();
+        ASSERT_NE(srs, nullptr);
+        EXPECT_TRUE(srs->IsSame(&utm)) << to;
+        ds.reset();
+        std::filesystem::remove(out);
+    }
+}
+
+TEST_F(DirectCommands, ReprojectToAnUnknownSystemLeavesNoFile)
+{
+    const std::vector<std::string> before = Files();
+    const Result run = Gora({"reproject", m_raster, m_dir.File("x.tif"), "--to", "EPSG:999999"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Files(), before);
+}
+
+TEST_F(DirectCommands, Dem2TifPutsOnePixelOnEachSample)
+{
+    // 6 x 4 samples 0.01 degrees apart from 7.00 E 46.00 N; value 100 x row + column.
+    std::string dem = "NSDTF-DEM 1.0 D 0 0 7.0 46.0 0.01 0.01 4 6 1\n";
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 6; ++c)
+            dem += std::to_string(100 * r + c) + " ";
+        dem += "\n";
+    }
+    krtest::WriteText(m_dir.File("hills.dem"), dem);
+    const std::string tif = m_dir.File("hills.tif");
+    const Result run = Gora({"dem2tif", m_dir.File("hills.dem"), tif});
+    ASSERT_EQ(run.status, 0) << run.err;
+    GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
+    ASSERT_TRUE(ds);
+    ASSERT_EQ(ds->GetRasterXSize(), 6);
+    ASSERT_EQ(ds->GetRasterYSize(), 4);
+    EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
+    std::array<double, 6> gt{};
+    ds->GetGeoTransform(gt.data());
+    const std::array<double, 6> want = {6.995, 0.01, 0.0, 46.005, 0.0, -0.01};
+    for (size_t i = 0; i < gt.size(); ++i)
+        EXPECT_NEAR(gt[i], want[i], 1e-9) << i;
+    std::vector<float> values(24);
+    ASSERT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 6, 4, values.data(), 6, 4, GDT_Float32, 0, 0, nullptr),
+              CE_None);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 6; ++c)
+            EXPECT_NEAR(values[static_cast<size_t>(r * 6 + c)], 100 * r + c, 1e-3) << r << " " << c;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Failures: one line naming the file, exit 1; usage errors exit 2; no file left
 
 struct FailureCase {
