@@ -113,6 +113,19 @@ protected:
         return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, krtest::ReadText(out), krtest::ReadText(err)};
     }
 
+    //! Runs COMMAND RASTER out.png OPTIONS... and reads the picture back.
+    Png Picture(const std::string& command, const std::string& raster, const std::vector<std::string>& options,
+                const std::vector<std::string>& more = {})
+    {
+        const std::string png = m_dir.File("out.png");
+        std::vector<std::string> args = {command, raster, png};
+        args.insert(args.end(), options.begin(), options.end());
+        args.insert(args.end(), more.begin(), more.end());
+        const Result run = Gora(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadPng(png);
+    }
+
     std::string Raster(const std::string& name, const RasterLayout& layout)
     {
         const std::string path = m_dir.File(name);
@@ -158,21 +171,9 @@ struct ColourCase {
     std::function<std::array<int, 3>(int r, int c)> want;
 };
 
-class ImageTile : public GoraTest, public ::testing::WithParamInterface<ColourCase> {};
-
-TEST_P(ImageTile, ColoursFollowTheSourceTopRowFirst)
+void PrintTo(const ColourCase& c, std::ostream* os)
 {
-    const std::string png = m_dir.File("tile.png");
-    std::vector<std::string> args = {"tile", RgbTiles(1), png, "--level", "8"};
-    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
-    const Result run = Gora(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
-    ASSERT_EQ(got.width, 256);
-    ASSERT_EQ(got.height, 256);
-    EXPECT_EQ(got.bands, 3); // nothing transparent, so the tile stays RGB
-    for (const auto& [r, c] : kProbes)
-        ExpectPixelNear(got, r, c, GetParam().want(r, c), 2);
+    *os << c.name;
 }
 
 const std::vector<std::string> kTheTile = {"--tile", "266", "62"};
@@ -181,6 +182,18 @@ std::vector<std::string> TileAnd(std::vector<std::string> options)
 {
     options.insert(options.begin(), kTheTile.begin(), kTheTile.end());
     return options;
+}
+
+class ImageTile : public GoraTest, public ::testing::WithParamInterface<ColourCase> {};
+
+TEST_P(ImageTile, ColoursFollowTheSourceTopRowFirst)
+{
+    const Png got = Picture("tile", RgbTiles(1), {"--level", "8"}, GetParam().options);
+    ASSERT_EQ(got.width, 256);
+    ASSERT_EQ(got.height, 256);
+    EXPECT_EQ(got.bands, 3); // nothing transparent, so the tile stays RGB
+    for (const auto& [r, c] : kProbes)
+        ExpectPixelNear(got, r, c, GetParam().want(r, c), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,12 +214,7 @@ TEST_P(SingleBandTile, RampsTurnValuesIntoColours)
     // Values 0..255 from west to east, and exactly that range.
     const std::string raster =
         Raster("grey.tif", OverTiles(1, 1, GDT_Byte, [](int, int c, int) { return Clamp255(c); }));
-    const std::string png = m_dir.File("tile.png");
-    std::vector<std::string> args = {"tile", raster, png, "--level", "8", "--tile", "266", "62"};
-    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
-    const Result run = Gora(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("tile", raster, TileAnd({"--level", "8"}), GetParam().options);
     for (const auto& [r, c] : kProbes)
         ExpectPixelNear(got, r, c, GetParam().want(r, c), 2);
 }
@@ -222,10 +230,7 @@ TEST_F(GoraTest, TerrainRampRunsFromGreenToWhite)
 {
     const std::string raster =
         Raster("grey.tif", OverTiles(1, 1, GDT_Byte, [](int, int c, int) { return c < 128 ? 0 : 255; }));
-    const std::string png = m_dir.File("tile.png");
-    const Result run = Gora({"tile", raster, png, "--level", "8", "--tile", "266", "62", "--ramp", "terrain"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("tile", raster, TileAnd({"--level", "8", "--ramp", "terrain"}));
     ExpectPixelNear(got, 100, 40, {46, 125, 50}, 0);
     ExpectPixelNear(got, 100, 220, {255, 255, 255}, 0);
 }
@@ -246,10 +251,7 @@ TEST_F(GoraTest, PaletteColoursAreNotReplacedByTheRamp)
         }
         ds->GetRasterBand(1)->SetColorTable(&table);
     }
-    const std::string png = m_dir.File("tile.png");
-    const Result run = Gora({"tile", raster, png, "--level", "8", "--tile", "266", "62"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("tile", raster, TileAnd({"--level", "8"}));
     const std::array<std::array<int, 2>, 4> centres = {{{64, 64}, {64, 192}, {192, 64}, {192, 192}}};
     for (size_t i = 0; i < centres.size(); ++i)
         ExpectPixelNear(got, centres[i][0], centres[i][1], {colours[i][0], colours[i][1], colours[i][2]}, 0);
@@ -263,18 +265,18 @@ struct TransparencyCase {
     std::array<int, 3> west;
 };
 
+void PrintTo(const TransparencyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Transparency : public GoraTest, public ::testing::WithParamInterface<TransparencyCase> {};
 
 TEST_P(Transparency, WestHalfOpaqueEastHalfClear)
 {
     RasterLayout layout = OverTiles(1, 3, GDT_Byte, GetParam().value);
     layout.noData = GetParam().noData;
-    const std::string png = m_dir.File("tile.png");
-    std::vector<std::string> args = {"tile", Raster("t.tif", layout), png, "--level", "8", "--at", "7.2", "46.15"};
-    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
-    const Result run = Gora(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("tile", Raster("t.tif", layout), TileAnd({"--level", "8"}), GetParam().options);
     ASSERT_EQ(got.bands, 4);
     for (int r : {5, 128, 250}) {
         EXPECT_EQ(got.At(r, 60)[3], 255) << r;
@@ -304,6 +306,11 @@ struct StretchCase {
     int east;
 };
 
+void PrintTo(const StretchCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class SixteenBit : public GoraTest, public ::testing::WithParamInterface<StretchCase> {};
 
 TEST_P(SixteenBit, StretchOrLowByte)
@@ -316,12 +323,7 @@ TEST_P(SixteenBit, StretchOrLowByte)
         for (int b = 1; b <= 3; ++b)
             ds->GetRasterBand(b)->SetStatistics(1000.0, 3000.0, 2000.0, 1000.0);
     }
-    const std::string png = m_dir.File("tile.png");
-    std::vector<std::string> args = {"tile", raster, png, "--level", "8", "--at", "7.2", "46.15"};
-    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
-    const Result run = Gora(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("tile", raster, TileAnd({"--level", "8"}), GetParam().options);
     ExpectPixelNear(got, 100, 40, {GetParam().west, GetParam().west, GetParam().west}, 0);
     ExpectPixelNear(got, 100, 220, {GetParam().east, GetParam().east, GetParam().east}, 0);
 }
@@ -336,12 +338,9 @@ INSTANTIATE_TEST_SUITE_P(Gora, SixteenBit,
 
 TEST_F(GoraTest, RectangleAtAGivenSize)
 {
-    const std::string png = m_dir.File("rect.png");
-    const Result run =
-        Gora({"image", RgbTiles(1), png, "--rect", std::to_string(kTileWest), std::to_string(kTileNorth - kTile),
-              std::to_string(kTileWest + kTile), std::to_string(kTileNorth), "--size", "128", "64"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("image", RgbTiles(1),
+                            {"--rect", std::to_string(kTileWest), std::to_string(kTileNorth - kTile),
+                             std::to_string(kTileWest + kTile), std::to_string(kTileNorth), "--size", "128", "64"});
     ASSERT_EQ(got.width, 128);
     ASSERT_EQ(got.height, 64);
     for (const auto& [r, c] : std::vector<std::array<int, 2>>{{2, 3}, {30, 64}, {60, 120}})
@@ -353,10 +352,7 @@ TEST_F(GoraTest, RectangleAtAGivenSize)
 
 TEST_F(GoraTest, ImageMosaicJoinsTilesWithoutSeams)
 {
-    const std::string png = m_dir.File("mosaic.png");
-    const Result run = Gora({"mosaic", RgbTiles(2), png, "--level", "8", "--tile", "266", "62", "--tiles", "2"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("mosaic", RgbTiles(2), TileAnd({"--level", "8", "--tiles", "2"}));
     ASSERT_EQ(got.width, 512);
     ASSERT_EQ(got.height, 512);
     // Across the joins at 255/256 the gradient keeps rising by one per two pixels.
@@ -367,10 +363,7 @@ TEST_F(GoraTest, ImageMosaicJoinsTilesWithoutSeams)
 TEST_F(GoraTest, RenderCoversEveryTileTheRasterReaches)
 {
     // The margin reaches one tile further on every side: 4 x 4 tiles.
-    const std::string png = m_dir.File("render.png");
-    const Result run = Gora({"render", RgbTiles(2), png, "--level", "8"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("render", RgbTiles(2), {"--level", "8"});
     ASSERT_EQ(got.width, 1024);
     ASSERT_EQ(got.height, 1024);
     ASSERT_EQ(got.bands, 4);
@@ -397,11 +390,8 @@ RasterLayout PeakDem()
 
 TEST_F(GoraTest, ReliefIsLitFromTheNorthWest)
 {
-    const std::string png = m_dir.File("relief.png");
-    const Result run = Gora(
-        {"render", Raster("peak.tif", PeakDem()), png, "--level", "8", "--as", "relief", "--z-factor", "5"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got =
+        Picture("render", Raster("peak.tif", PeakDem()), {"--level", "8", "--as", "relief", "--z-factor", "5"});
     ASSERT_EQ(got.width, 65); // 2 tiles of 32 steps, sharing their edge samples
     ASSERT_EQ(got.height, 65);
     const int nw = got.At(22, 22)[0];
@@ -414,10 +404,7 @@ TEST_F(GoraTest, ReliefIsLitFromTheNorthWest)
 
 TEST_F(GoraTest, GrayRenderRunsFromLowestToHighest)
 {
-    const std::string png = m_dir.File("gray.png");
-    const Result run = Gora({"render", Raster("peak.tif", PeakDem()), png, "--level", "8", "--as", "gray"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("render", Raster("peak.tif", PeakDem()), {"--level", "8", "--as", "gray"});
     EXPECT_EQ(got.At(32, 32)[0], 255); // the summit
     EXPECT_LT(got.At(1, 1)[0], 10);    // the foot
 }
@@ -495,10 +482,7 @@ protected:
 
 TEST_F(DirectCommands, QuickPathCopiesSourcePixels)
 {
-    const std::string png = m_dir.File("quick.png");
-    const Result run = Gora({"quick", m_raster, png, "--size", "64", "32"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("quick", m_raster, {"--size", "64", "32"});
     ASSERT_EQ(got.width, 64);
     ASSERT_EQ(got.height, 32);
     EXPECT_EQ(got.bands, 3);
@@ -509,10 +493,7 @@ TEST_F(DirectCommands, QuickPathCopiesSourcePixels)
 TEST_F(DirectCommands, QuickPathOverTheWestEdgeIsTransparentThere)
 {
     // A quarter of the rectangle lies west of the raster.
-    const std::string png = m_dir.File("quick.png");
-    const Result run = Gora({"quick", m_raster, png, "--src-rect", "6.84", "45.68", "7.48", "46.0", "--size", "64", "32"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Png got = ReadPng(png);
+    const Png got = Picture("quick", m_raster, {"--src-rect", "6.84", "45.68", "7.48", "46.0", "--size", "64", "32"});
     ASSERT_EQ(got.bands, 4);
     EXPECT_EQ(got.At(10, 15)[3], 0);
     EXPECT_EQ(got.At(10, 16)[3], 255);
@@ -612,6 +593,11 @@ struct FailureCase {
     int status;
     const char* message; //!< in stderr, for status 1
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Failure : public GoraTest, public ::testing::WithParamInterface<FailureCase> {};
 

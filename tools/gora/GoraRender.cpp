@@ -64,20 +64,17 @@ TileBlock BlockFrom(const TileRef& northWest, int tiles)
 enum class Kind { Image, Relief, Gray };
 
 struct RenderArgs {
-    Source source;
-    std::string png;
+    PictureArgs picture;
     std::string kind = "image";
     bool big = false;
     double zFactor = 1.0;
-    DisplayOptions display;
 
     Kind GetKind() const { return kind == "image" ? Kind::Image : kind == "relief" ? Kind::Relief : Kind::Gray; }
 };
 
 void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
 {
-    AddSource(cmd, args.source);
-    AddOutputFile(cmd, args.png, "png", "PNG file to write");
+    AddPictureArgs(cmd, args.picture);
     cmd.add_option("--as", args.kind,
                    "image (image tiles), relief (terrain tiles, GDAL hillshade) or gray (terrain tiles, grey ramp)")
         ->capture_default_str()
@@ -86,7 +83,6 @@ void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
     cmd.add_option("--z-factor", args.zFactor, "vertical exaggeration of the relief")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
-    AddDisplayOptions(cmd, args.display);
 }
 
 //! Refuses pictures too big to want (unless asked) or to hold.
@@ -99,11 +95,11 @@ void CheckSize(const TileBlock& block, Kind kind, const RenderArgs& args)
     const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels (" +
                              std::to_string(block.Count()) + " tiles)";
     if (block.columns <= 0 || block.rows <= 0)
-        throw Error(args.png, "no tile of level " + std::to_string(block.level) + " lies there");
+        throw Error(args.picture.png, "no tile of level " + std::to_string(block.level) + " lies there");
     if (width * height > kMostPixels)
-        throw Error(args.png, "the picture would be " + size + ", more than gora can hold; choose a lower level");
+        throw Error(args.picture.png, "the picture would be " + size + ", more than gora can hold; choose a lower level");
     if (width * height > kBigPixels && !args.big)
-        throw Error(args.png, "the picture would be " + size + "; pass --big to make it, or choose a lower level");
+        throw Error(args.picture.png, "the picture would be " + size + "; pass --big to make it, or choose a lower level");
 }
 
 // ---------------------------------------------------------------------------
@@ -279,12 +275,11 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFa
 
 void RenderImage(Accessor& a, const TileBlock& block, const RenderArgs& args)
 {
-    ApplyDisplay(a, args.display);
     int delivered = 0;
-    const Picture picture = JoinImageTiles(*a, block, args.display.flip, delivered);
+    const Picture picture = JoinImageTiles(*a, block, args.picture.display.flip, delivered);
     if (delivered == 0)
-        throw Error(args.source.raster, "no image tile delivered (outside the raster, or no imagery for this source)");
-    SavePicture(picture, args.png);
+        throw Error(args.picture.source.raster, "no image tile delivered (outside the raster, or no imagery for this source)");
+    SavePicture(picture, args.picture.png);
     std::cout << "tiles: " << delivered << " of " << block.Count() << " delivered\n";
 }
 
@@ -292,18 +287,18 @@ void RenderTerrain(Accessor& a, const TileBlock& block, const RenderArgs& args)
 {
     const JoinedTerrain t = JoinTerrainTiles(*a, block);
     if (t.delivered == 0)
-        throw Error(args.source.raster, "no terrain tile delivered (outside the raster?)");
+        throw Error(args.picture.source.raster, "no terrain tile delivered (outside the raster?)");
     double low = 0.0;
     double high = 0.0;
     Picture gray = GrayPicture(t, low, high);
-    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, args.png) : gray, args.png);
+    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, args.picture.png) : gray, args.picture.png);
     std::cout << "tiles: " << t.delivered << " of " << block.Count() << " delivered; elevation " << low << " to "
               << high << "; largest difference between shared edge samples " << t.maxSeamDifference << "\n";
 }
 
 void Render(const Globals& globals, const RenderArgs& args, const std::function<TileBlock(Accessor&)>& blockOf)
 {
-    Accessor a = OpenSource(globals, args.source);
+    Accessor a = OpenForPictures(globals, args.picture);
     const TileBlock block = blockOf(a);
     CheckSize(block, args.GetKind(), args);
     if (args.GetKind() == Kind::Image)
@@ -341,7 +336,7 @@ void AddRender(CLI::App& app, const Globals& globals)
     auto* cmd = app.add_subcommand("render", "join every tile of one level over the raster into one PNG");
     auto args = std::make_shared<RenderCommandArgs>();
     AddRenderOptions(*cmd, args->render);
-    cmd->add_option("--level", args->level, "tile level")->required()->check(CLI::Range(0, 30));
+    AddLevelOption(*cmd, args->level);
     AddRectOption(*cmd, args->rect, "--rect", "WEST SOUTH EAST NORTH in WGS84 degrees (default: the raster's bounds)");
     cmd->callback([&globals, args] {
         Render(globals, args->render, [&](Accessor& a) {
