@@ -196,16 +196,27 @@ TEST_P(ImageTile, ColoursFollowTheSourceTopRowFirst)
         ExpectPixelNear(got, r, c, GetParam().want(r, c), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Gora, ImageTile,
-    ::testing::Values(
-        ColourCase{"Plain", kTheTile, [](int r, int c) { return std::array<int, 3>{c, r, 100}; }},
-        ColourCase{"PointInsideTheTile", {"--at", "7.2", "46.15"}, [](int r, int c) { return std::array<int, 3>{c, r, 100}; }},
-        // Bands land in the bytes the order names; the host shows byte 0 as blue.
-        ColourCase{"BandOrder", TileAnd({"--band-order", "0,1,2,3"}), [](int r, int c) { return std::array<int, 3>{100, r, c}; }},
-        // Read from the other end, the source's rows come out mirrored.
-        ColourCase{"Flip", TileAnd({"--flip"}), [](int r, int c) { return std::array<int, 3>{c, 255 - r, 100}; }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Gora, ImageTile,
+                         ::testing::Values(ColourCase{"Plain", kTheTile,
+                                                      [](int r, int c) {
+                                                          return std::array<int, 3>{c, r, 100};
+                                                      }},
+                                           ColourCase{"PointInsideTheTile",
+                                                      {"--at", "7.2", "46.15"},
+                                                      [](int r, int c) {
+                                                          return std::array<int, 3>{c, r, 100};
+                                                      }},
+                                           // Bands land in the bytes the order names; the host shows byte 0 as blue.
+                                           ColourCase{"BandOrder", TileAnd({"--band-order", "0,1,2,3"}),
+                                                      [](int r, int c) {
+                                                          return std::array<int, 3>{100, r, c};
+                                                      }},
+                                           // Read from the other end, the source's rows come out mirrored.
+                                           ColourCase{"Flip", TileAnd({"--flip"}),
+                                                      [](int r, int c) {
+                                                          return std::array<int, 3>{c, 255 - r, 100};
+                                                      }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class SingleBandTile : public GoraTest, public ::testing::WithParamInterface<ColourCase> {};
 
@@ -219,12 +230,19 @@ TEST_P(SingleBandTile, RampsTurnValuesIntoColours)
         ExpectPixelNear(got, r, c, GetParam().want(r, c), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Gora, SingleBandTile,
-    ::testing::Values(ColourCase{"GrayByDefault", {}, [](int, int c) { return std::array<int, 3>{c, c, c}; }},
-                      // Without a ramp the value is a packed colour with only its low byte set.
-                      ColourCase{"NoRamp", {"--ramp", "none"}, [](int, int c) { return std::array<int, 3>{0, 0, c}; }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Gora, SingleBandTile,
+                         ::testing::Values(ColourCase{"GrayByDefault",
+                                                      {},
+                                                      [](int, int c) {
+                                                          return std::array<int, 3>{c, c, c};
+                                                      }},
+                                           // Without a ramp the value is a packed colour with only its low byte set.
+                                           ColourCase{"NoRamp",
+                                                      {"--ramp", "none"},
+                                                      [](int, int c) {
+                                                          return std::array<int, 3>{0, 0, c};
+                                                      }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GoraTest, TerrainRampRunsFromGreenToWhite)
 {
@@ -237,9 +255,9 @@ TEST_F(GoraTest, TerrainRampRunsFromGreenToWhite)
 
 TEST_F(GoraTest, PaletteColoursAreNotReplacedByTheRamp)
 {
-    const std::string raster = Raster("palette.tif", OverTiles(1, 1, GDT_Byte, [](int, int c, int r) {
-                                          return (r < 128 ? 0 : 2) + (c < 128 ? 0 : 1);
-                                      }));
+    const std::string raster =
+        Raster("palette.tif",
+               OverTiles(1, 1, GDT_Byte, [](int, int c, int r) { return (r < 128 ? 0 : 2) + (c < 128 ? 0 : 1); }));
     const std::array<std::array<short, 3>, 4> colours = {{{200, 30, 40}, {20, 160, 60}, {10, 20, 220}, {240, 200, 0}}};
     {
         GDALDatasetUniquePtr ds(GDALDataset::Open(raster.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
@@ -287,16 +305,14 @@ TEST_P(Transparency, WestHalfOpaqueEastHalfClear)
 
 INSTANTIATE_TEST_SUITE_P(
     Gora, Transparency,
-    ::testing::Values(TransparencyCase{"FilterColour",
-                                       {"--filter-color", "10", "20", "30"},
-                                       {},
-                                       [](int b, int c, int) { return c < 128 ? 100 + b : 10 * b; },
-                                       {101, 102, 103}},
-                      TransparencyCase{"NodataCollar",
-                                       {},
-                                       {0, 0, 0},
-                                       [](int b, int c, int) { return c < 128 ? 60 * b : 0; },
-                                       {60, 120, 180}}),
+    ::testing::Values(
+        TransparencyCase{"FilterColour",
+                         {"--filter-color", "10", "20", "30"},
+                         {},
+                         [](int b, int c, int) { return c < 128 ? 100 + b : 10 * b; },
+                         {101, 102, 103}},
+        TransparencyCase{
+            "NodataCollar", {}, {0, 0, 0}, [](int b, int c, int) { return c < 128 ? 60 * b : 0; }, {60, 120, 180}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct StretchCase {
@@ -435,8 +451,8 @@ TEST_F(GoraTest, InfoJsonDescribesTheRaster)
     EXPECT_EQ(d["valueRange"], json({0.0, 58.0}));
     EXPECT_EQ(d["wgs84Bounds"], json({{"west", 10.0}, {"south", 45.0}, {"east", 20.0}, {"north", 50.0}}));
     EXPECT_NE(d["projection"]["proj4"].get<std::string>().find("+proj=longlat"), std::string::npos);
-    for (const char* key : {"file", "valid", "pixelFormat", "sourceBounds", "resolution", "wgs84Resolution",
-                            "pixelSize", "projection"})
+    for (const char* key :
+         {"file", "valid", "pixelFormat", "sourceBounds", "resolution", "wgs84Resolution", "pixelSize", "projection"})
         EXPECT_TRUE(d.contains(key)) << key;
 
     const Result text = Gora({"info", m_dir.File("info.tif")});
@@ -504,7 +520,8 @@ TEST_F(DirectCommands, PixelsCountRowsAsTheHostDoes)
 {
     // North-up: host row 0 is the bottom row, unless flipped. Rows arrive top first.
     for (const bool flip : {false, true}) {
-        std::vector<std::string> args = {"pixels", m_raster, "--rows", "0", "1", "--cols", "2", "4", "--json", "--colors"};
+        std::vector<std::string> args = {"pixels", m_raster, "--rows", "0",      "1",
+                                         "--cols", "2",      "4",      "--json", "--colors"};
         if (flip)
             args.push_back("--flip");
         const Result run = Gora(args);
@@ -628,9 +645,11 @@ INSTANTIATE_TEST_SUITE_P(
     Gora, Failure,
     ::testing::Values(
         FailureCase{"MissingFile", {"info", "/nonexistent/x.tif"}, 1, "/nonexistent/x.tif: no such file"},
-        FailureCase{"NotARaster", {"tile", "TEXT", "OUT", "--level", "8", "--tile", "1", "1"}, 1,
-                    "notes.txt: not a raster"},
-        FailureCase{"TileOutsideTheRaster", {"tile", "RASTER", "OUT", "--level", "8", "--tile", "0", "0"}, 1,
+        FailureCase{
+            "NotARaster", {"tile", "TEXT", "OUT", "--level", "8", "--tile", "1", "1"}, 1, "notes.txt: not a raster"},
+        FailureCase{"TileOutsideTheRaster",
+                    {"tile", "RASTER", "OUT", "--level", "8", "--tile", "0", "0"},
+                    1,
                     "nothing delivered"},
         FailureCase{"BigRender", {"render", "RASTER", "OUT", "--level", "13"}, 1, "--big"},
         FailureCase{"FolderMissing", {"image", "RASTER", "/nonexistent/out.png"}, 1, "/nonexistent/out.png"},

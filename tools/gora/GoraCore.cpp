@@ -111,8 +111,7 @@ void AddSource(CLI::App& cmd, Source& source)
     cmd.add_option("raster", source.raster, "raster file (any GDAL raster, or an NSDTF-DEM .dem file)")
         ->required()
         ->transform(kAbsolutePath);
-    cmd.add_option("--proj4", source.proj4,
-                   "coordinate system to import after opening (for metric NSDTF-DEM files)");
+    cmd.add_option("--proj4", source.proj4, "coordinate system to import after opening (for metric NSDTF-DEM files)");
 }
 
 Accessor OpenSource(const Globals& globals, const Source& source)
@@ -302,8 +301,9 @@ bool ParseIntegers(const std::string& text, std::vector<int>& values)
     while (std::getline(in, item, ',')) {
         char* end = nullptr;
         const long value = std::strtol(item.c_str(), &end, 10);
-        if (end == item.c_str() || item.find_first_not_of(" \t", static_cast<size_t>(end - item.c_str())) !=
-                                       std::string::npos || value < INT_MIN || value > INT_MAX)
+        if (end == item.c_str() ||
+            item.find_first_not_of(" \t", static_cast<size_t>(end - item.c_str())) != std::string::npos ||
+            value < INT_MIN || value > INT_MAX)
             return false;
         values.push_back(static_cast<int>(value));
     }
@@ -398,7 +398,8 @@ void AddDisplayOptions(CLI::App& cmd, DisplayOptions& d)
         ->check(CLI::NonNegativeNumber)
         ->group(group);
     cmd.add_flag("--flip", d.flip, "invert the row order in which the source is read")->group(group);
-    cmd.add_option("--ramp", d.ramp, "colours of a single band without palette: gray, terrain or none")->capture_default_str()
+    cmd.add_option("--ramp", d.ramp, "colours of a single band without palette: gray, terrain or none")
+        ->capture_default_str()
         ->check(CLI::IsMember({"gray", "terrain", "none"}))
         ->group(group);
 }
@@ -473,8 +474,7 @@ std::unique_ptr<KRColorDictTable> MakeRamp(const std::string& name, double low, 
 // Pictures
 
 Picture::Picture(int w, int h, int b)
-    : width(w), height(h), bands(b),
-      pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(b), 0)
+    : width(w), height(h), bands(b), pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(b), 0)
 {
 }
 
@@ -495,7 +495,8 @@ Picture PictureOfImage(const KRImageData& image)
     const int h = image.GetHeight();
     const int p = image.GetPixelSize();
     const long long rowBytes = image.GetWidthBytes();
-    if (w <= 0 || h <= 0 || (p != 3 && p != 4) || image.m_pData == nullptr || rowBytes < static_cast<long long>(w) * p ||
+    if (w <= 0 || h <= 0 || (p != 3 && p != 4) || image.m_pData == nullptr ||
+        rowBytes < static_cast<long long>(w) * p ||
         image.GetDataBytes() < static_cast<size_t>(rowBytes) * static_cast<size_t>(h))
         throw Error("", "the module delivered an image gora cannot read (format " +
                             std::to_string(static_cast<int>(image.GetPixelFormat())) + ")");
@@ -537,14 +538,14 @@ std::vector<unsigned char> EncodePng(const Picture& picture)
     GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
     if (mem == nullptr || png == nullptr || picture.bands < 1 || picture.bands > 4 ||
         picture.pixels.size() != static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) *
-                                       static_cast<size_t>(picture.bands))
+                                     static_cast<size_t>(picture.bands))
         return {};
     GDALDatasetUniquePtr image(mem->Create("", picture.width, picture.height, picture.bands, GDT_Byte, nullptr));
     const int b = picture.bands;
-    if (!image || image->RasterIO(GF_Write, 0, 0, picture.width, picture.height,
-                                  const_cast<unsigned char*>(picture.pixels.data()), picture.width, picture.height,
-                                  GDT_Byte, b, nullptr, b, static_cast<GSpacing>(b) * picture.width, 1,
-                                  nullptr) != CE_None)
+    if (!image ||
+        image->RasterIO(GF_Write, 0, 0, picture.width, picture.height,
+                        const_cast<unsigned char*>(picture.pixels.data()), picture.width, picture.height, GDT_Byte, b,
+                        nullptr, b, static_cast<GSpacing>(b) * picture.width, 1, nullptr) != CE_None)
         return {};
     static std::atomic<unsigned long> counter{0};
     const std::string name = "/vsimem/gora-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".png";
@@ -639,8 +640,8 @@ ImagePtr FetchQuickRect(KRRasterDataAccessor& accessor, const KRRect2d& rect, in
 {
     ImagePtr image = NewImage(width, height, PF_R8G8B8);
     KRImageData* newImage = nullptr;
-    const GetchResult result = accessor.QucikFetchImageData(image.get(), newImage, rect,
-                                                            bandMap.size() == 4 ? bandMap.data() : nullptr, flip);
+    const GetchResult result =
+        accessor.QucikFetchImageData(image.get(), newImage, rect, bandMap.size() == 4 ? bandMap.data() : nullptr, flip);
     return Delivered(result, std::move(image), newImage);
 }
 

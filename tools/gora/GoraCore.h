@@ -148,8 +148,7 @@ KRC::KRRect2d TileBounds(const TileRef& tile);
 CLI::Option* AddPointOption(CLI::App& cmd, std::vector<double>& lonLat, const std::string& help);
 
 //! Adds --rect WEST SOUTH EAST NORTH (WGS84 degrees unless `help` says otherwise).
-CLI::Option* AddRectOption(CLI::App& cmd, std::vector<double>& rect, const std::string& name,
-                           const std::string& help);
+CLI::Option* AddRectOption(CLI::App& cmd, std::vector<double>& rect, const std::string& name, const std::string& help);
 
 //! The rectangle given as WEST SOUTH EAST NORTH; throws a usage error when it is empty.
 KRC::KRRect2d ToRect(const std::vector<double>& westSouthEastNorth, const std::string& option);

@@ -53,12 +53,11 @@ std::string Named(const std::map<int, std::string>& names, const json& code)
 }
 
 const std::map<int, std::string> kDataFormats = {
-    {0, "none"},      {1, "unsigned 8-bit"}, {2, "signed 16-bit"},        {3, "unsigned 16-bit"},
-    {4, "32-bit float"}, {5, "signed 32-bit"}, {6, "unsigned 32-bit"}, {7, "8-byte complex integer"},
+    {0, "none"},         {1, "unsigned 8-bit"}, {2, "signed 16-bit"},   {3, "unsigned 16-bit"},
+    {4, "32-bit float"}, {5, "signed 32-bit"},  {6, "unsigned 32-bit"}, {7, "8-byte complex integer"},
     {8, "64-bit float"}};
-const std::map<int, std::string> kPixelFormats = {{0, "other"},        {22, "32-bit integer"},
-                                                  {53, "8-bit"},       {54, "16-bit"},
-                                                  {57, "32-bit complex"}, {58, "32-bit float"},
+const std::map<int, std::string> kPixelFormats = {{0, "other"},        {22, "32-bit integer"}, {53, "8-bit"},
+                                                  {54, "16-bit"},      {57, "32-bit complex"}, {58, "32-bit float"},
                                                   {59, "64-bit float"}};
 const std::map<int, std::string> kCoordinateKinds = {
     {0, "no usable coordinate system"}, {1, "geographic"}, {2, "projected"}};

@@ -35,15 +35,24 @@ template <class T> double Load(const unsigned char* p)
 double SampleAt(const unsigned char* p, enumRasterDataFromat format)
 {
     switch (format) {
-    case RDF_UInt8: return *p;
-    case RDF_Int16: return Load<std::int16_t>(p);
-    case RDF_UInt16: return Load<std::uint16_t>(p);
-    case RDF_Float32: return Load<float>(p);
-    case RDF_Int32: return Load<std::int32_t>(p);
-    case RDF_UInt32: return Load<std::uint32_t>(p);
-    case RDF_Int64: return Load<std::int64_t>(p);
-    case RDF_Float64: return Load<double>(p);
-    default: return 0.0;
+    case RDF_UInt8:
+        return *p;
+    case RDF_Int16:
+        return Load<std::int16_t>(p);
+    case RDF_UInt16:
+        return Load<std::uint16_t>(p);
+    case RDF_Float32:
+        return Load<float>(p);
+    case RDF_Int32:
+        return Load<std::int32_t>(p);
+    case RDF_UInt32:
+        return Load<std::uint32_t>(p);
+    case RDF_Int64:
+        return Load<std::int64_t>(p);
+    case RDF_Float64:
+        return Load<double>(p);
+    default:
+        return 0.0;
     }
 }
 
@@ -195,9 +204,9 @@ const std::map<std::string, int> kDefinitionKinds = {{"proj4", 0}, {"prj", 1}, {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix)
 {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char p, char t) { return std::tolower(static_cast<unsigned char>(t)) == p; });
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) {
+               return std::tolower(static_cast<unsigned char>(t)) == p;
+           });
 }
 
 bool AllDigits(const std::string& text)
@@ -246,7 +255,8 @@ void AddReproject(CLI::App& app, const Globals& globals)
     cmd->add_option("--to", args->to,
                     "target coordinate system: EPSG code (32632 or EPSG:32632), Proj4, WKT, ESRI text or a .prj path")
         ->required();
-    cmd->add_option("--kind", args->kind, "what --to holds: auto, epsg, proj4, wkt, esri or prj")->capture_default_str()
+    cmd->add_option("--kind", args->kind, "what --to holds: auto, epsg, proj4, wkt, esri or prj")
+        ->capture_default_str()
         ->check(CLI::IsMember({"auto", "epsg", "proj4", "wkt", "esri", "prj"}));
     cmd->callback([&globals, args] {
         std::string definition = args->to;
@@ -285,8 +295,8 @@ OutputGrid GridOf(KRRasterDataAccessor& a, const std::string& raster)
     g.step = a.GetLatLonResX();
     const double columns = std::round(bounds.Width() / g.step) + 1.0;
     const double rows = std::round(bounds.Height() / g.step) + 1.0;
-    if (a.GetProjType() == 0 || !(g.step > 0.0) || !std::isfinite(columns) || !std::isfinite(rows) ||
-        columns < 1.0 || rows < 1.0)
+    if (a.GetProjType() == 0 || !(g.step > 0.0) || !std::isfinite(columns) || !std::isfinite(rows) || columns < 1.0 ||
+        rows < 1.0)
         throw Error(raster, "has no WGS84 extent (give its coordinate system with --proj4)");
     if (columns * rows > static_cast<double>(kMostOutputPixels))
         throw Error(raster, "would make a GeoTIFF of more than 2^30 pixels");
@@ -336,8 +346,8 @@ void AddDem2Tif(CLI::App& app, const Globals& globals)
         const OutputGrid g = GridOf(*dem, args->source.raster);
         PendingOutput output(args->tif);
         Accessor tif = NewAccessor(globals);
-        if (!tif->CreateRasterFile(KRString(output.TempPath().c_str()), g.width, g.height, g.step,
-                                   g.west - g.step / 2, g.north + g.step / 2, 1, GDT_Float32, false))
+        if (!tif->CreateRasterFile(KRString(output.TempPath().c_str()), g.width, g.height, g.step, g.west - g.step / 2,
+                                   g.north + g.step / 2, 1, GDT_Float32, false))
             throw Error(args->tif, "the module could not create the GeoTIFF");
         const int stripRows = static_cast<int>(std::clamp<long long>(kStripSamples / g.width, 1, g.height));
         Progress progress((g.height + stripRows - 1) / stripRows, 16);

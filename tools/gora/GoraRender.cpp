@@ -97,9 +97,11 @@ void CheckSize(const TileBlock& block, Kind kind, const RenderArgs& args)
     if (block.columns <= 0 || block.rows <= 0)
         throw Error(args.picture.png, "no tile of level " + std::to_string(block.level) + " lies there");
     if (width * height > kMostPixels)
-        throw Error(args.picture.png, "the picture would be " + size + ", more than gora can hold; choose a lower level");
+        throw Error(args.picture.png,
+                    "the picture would be " + size + ", more than gora can hold; choose a lower level");
     if (width * height > kBigPixels && !args.big)
-        throw Error(args.picture.png, "the picture would be " + size + "; pass --big to make it, or choose a lower level");
+        throw Error(args.picture.png,
+                    "the picture would be " + size + "; pass --big to make it, or choose a lower level");
 }
 
 // ---------------------------------------------------------------------------
@@ -200,8 +202,8 @@ bool HasElevation(double v)
     return std::isfinite(v) && v != 0.0;
 }
 
-//! Grey from the lowest (1) to the highest (255) elevation; transparent where there is none.
-Picture GrayPicture(const JoinedTerrain& t, double& low, double& high)
+//! The lowest and highest elevation joined.
+void ElevationRange(const JoinedTerrain& t, double& low, double& high)
 {
     low = std::numeric_limits<double>::infinity();
     high = -low;
@@ -211,6 +213,14 @@ Picture GrayPicture(const JoinedTerrain& t, double& low, double& high)
             high = std::max(high, v);
         }
     }
+}
+
+//! Grey from the lowest (1) to the highest (255) elevation; transparent where there is none.
+Picture GrayPicture(const JoinedTerrain& t)
+{
+    double low = 0.0;
+    double high = 0.0;
+    ElevationRange(t, low, high);
     Picture picture(t.width, t.height, 2);
     for (size_t k = 0; k < t.values.size(); ++k) {
         const double v = t.values[k];
@@ -235,7 +245,8 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFa
     if (!dem)
         throw Error(png, "GDAL cannot make the elevation grid for the hillshade");
     std::vector<double> values(t.values);
-    std::replace_if(values.begin(), values.end(), [](double v) { return !HasElevation(v); }, kNoData);
+    std::replace_if(
+        values.begin(), values.end(), [](double v) { return !HasElevation(v); }, kNoData);
     const double midLat = (bounds.top + bounds.bottom) / 2.0 * M_PI / 180.0;
     const double dx = bounds.Width() / (t.width - 1) * kMetresPerDegree * std::cos(midLat);
     const double dy = bounds.Height() / (t.height - 1) * kMetresPerDegree;
@@ -254,14 +265,14 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFa
     std::unique_ptr<GDALDEMProcessingOptions, decltype(&GDALDEMProcessingOptionsFree)> options(
         GDALDEMProcessingOptionsNew(argv.List(), nullptr), &GDALDEMProcessingOptionsFree);
     int usageError = FALSE;
-    GDALDatasetUniquePtr shade(GDALDataset::FromHandle(GDALDEMProcessing(
-        "", GDALDataset::ToHandle(dem.get()), "hillshade", nullptr, options.get(), &usageError)));
+    GDALDatasetUniquePtr shade(GDALDataset::FromHandle(
+        GDALDEMProcessing("", GDALDataset::ToHandle(dem.get()), "hillshade", nullptr, options.get(), &usageError)));
     if (!shade)
         throw Error(png, "GDAL's hillshade failed");
     Picture picture(t.width, t.height, 2);
     std::vector<unsigned char> grey(static_cast<size_t>(t.width) * static_cast<size_t>(t.height));
-    if (shade->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, t.width, t.height, grey.data(), t.width, t.height, GDT_Byte,
-                                          0, 0, nullptr) != CE_None)
+    if (shade->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, t.width, t.height, grey.data(), t.width, t.height, GDT_Byte, 0,
+                                          0, nullptr) != CE_None)
         throw Error(png, "cannot read GDAL's hillshade");
     for (size_t k = 0; k < grey.size(); ++k) {
         picture.pixels[2 * k] = grey[k];
@@ -278,7 +289,8 @@ void RenderImage(Accessor& a, const TileBlock& block, const RenderArgs& args)
     int delivered = 0;
     const Picture picture = JoinImageTiles(*a, block, args.picture.display.flip, delivered);
     if (delivered == 0)
-        throw Error(args.picture.source.raster, "no image tile delivered (outside the raster, or no imagery for this source)");
+        throw Error(args.picture.source.raster,
+                    "no image tile delivered (outside the raster, or no imagery for this source)");
     SavePicture(picture, args.picture.png);
     std::cout << "tiles: " << delivered << " of " << block.Count() << " delivered\n";
 }
@@ -288,10 +300,12 @@ void RenderTerrain(Accessor& a, const TileBlock& block, const RenderArgs& args)
     const JoinedTerrain t = JoinTerrainTiles(*a, block);
     if (t.delivered == 0)
         throw Error(args.picture.source.raster, "no terrain tile delivered (outside the raster?)");
+    const std::string& png = args.picture.png;
+    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, png) : GrayPicture(t),
+                png);
     double low = 0.0;
     double high = 0.0;
-    Picture gray = GrayPicture(t, low, high);
-    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, args.picture.png) : gray, args.picture.png);
+    ElevationRange(t, low, high);
     std::cout << "tiles: " << t.delivered << " of " << block.Count() << " delivered; elevation " << low << " to "
               << high << "; largest difference between shared edge samples " << t.maxSeamDifference << "\n";
 }
