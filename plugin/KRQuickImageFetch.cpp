@@ -1,0 +1,247 @@
+// Quick image fetch: a rectangle in source units mapped straight onto raster
+// pixels, each band read once by GDAL at the image's size and narrowed to a
+// byte. No reprojection, nodata, stretch or palette on this path.
+#include "KRGORasterAccessorPlugin.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include <gdal_priv.h>
+
+#include "KRBandWindow.h"
+#include "KRSampleBuffers.h"
+
+namespace KRC {
+
+namespace {
+
+constexpr double kIntersectTolerance = 1e-16;
+constexpr int kBandMapEntries = 4; // bands 1 to 4; entry 3 is also the alpha byte
+constexpr int kDefaultBandMap[kBandMapEntries] = {2, 1, 0, 3};
+constexpr int kAlphaEntry = 3;
+constexpr int kRgbaBytes = 4;
+constexpr unsigned char kOpaque = 255;
+
+//! The request's pixel window (columns from the west edge, rows counted up from
+//! the south edge, clipped to the raster) and the destination span it fills,
+//! columns [dx0, dx1) and rows [dy0, dy1).
+struct QuickWindow {
+    long long left = 0;
+    long long top = 0;
+    long long right = 0;
+    long long bottom = 0;
+    int dx0 = 0;
+    int dx1 = 0;
+    int dy0 = 0;
+    int dy1 = 0;
+    bool clipped = false;
+
+    long long Width() const { return right - left; }
+    long long Height() const { return top - bottom; }
+};
+
+long long RasterExtent(std::uint64_t size)
+{
+    return static_cast<long long>(std::min<std::uint64_t>(size, std::numeric_limits<int>::max()));
+}
+
+//! A destination index from the clipping proportions, kept inside [0, count].
+int SpanIndex(double value, int count)
+{
+    return std::clamp(detail::TruncateToInt(value), 0, count);
+}
+
+//! The pixel window of `rect` over a raster of W x H pixels spanning `bounds`,
+//! clipped to the raster; the image columns and rows of what lies outside stay
+//! out of the span in proportion.
+QuickWindow QuickWindowOf(const KRRect2d& rect, const KRRect2d& bounds, long long W, long long H, int iw, int ih)
+{
+    const double w = static_cast<double>(W);
+    const double h = static_cast<double>(H);
+    QuickWindow win;
+    win.left = detail::TruncateToInt((rect.left - bounds.left) * w / bounds.Width());
+    win.right = detail::TruncateToInt((rect.right - bounds.left) * w / bounds.Width());
+    win.bottom = detail::TruncateToInt((rect.bottom - bounds.bottom) * h / bounds.Height());
+    win.top = detail::TruncateToInt((rect.top - bounds.bottom) * h / bounds.Height());
+    const double winW = static_cast<double>(win.right > win.left ? win.Width() : -win.Width());
+    const double winH = static_cast<double>(win.top > win.bottom ? win.Height() : -win.Height());
+
+    win.dx1 = iw;
+    win.dy1 = ih;
+    if (win.left < 0) {
+        win.dx0 = SpanIndex(-(iw * static_cast<double>(win.left)) / winW, iw);
+        win.clipped = true;
+    }
+    // A negative side counts as beyond the raster, as in an unsigned comparison.
+    if (win.right < 0 || win.right > W) {
+        win.dx1 = SpanIndex((w - static_cast<double>(win.left)) * iw / winW, iw);
+        win.right = W;
+        win.clipped = true;
+    }
+    if (win.bottom < 0) {
+        win.dy0 = SpanIndex(-(ih * static_cast<double>(win.bottom)) / winH, ih);
+        win.clipped = true;
+    }
+    if (win.top < 0 || win.top > H) {
+        win.dy1 = SpanIndex((h - static_cast<double>(win.bottom)) * ih / winH, ih);
+        win.top = H;
+        win.clipped = true;
+    }
+    win.left = std::max(win.left, 0LL);
+    win.bottom = std::max(win.bottom, 0LL);
+    return win;
+}
+
+//! The 4-byte image a clipped request into a narrower pixel is delivered in,
+//! so that what lies outside the raster can be transparent.
+std::unique_ptr<KRImageData> NewRgbaImage(const KRImageData& like)
+{
+    std::unique_ptr<KRImageData> image(new (std::nothrow) KRImageData());
+    if (!image)
+        return nullptr;
+    image->m_nWidth = like.GetWidth();
+    image->m_nHeight = like.GetHeight();
+    image->SetPixelFormat(like.GetPixelFormat() == PF_R5G6B5 ? PF_X8R8G8B8 : PF_A8R8G8B8);
+    if (!image->CreateData())
+        return nullptr;
+    return image;
+}
+
+//! The image's rows hold what its size and pixel format say.
+bool HoldsItsPixels(const KRImageData& image)
+{
+    const std::size_t needed =
+        detail::CheckedByteCount({image.GetHeight(), image.GetWidthBytes()});
+    return image.m_pData != nullptr && needed != 0 && image.GetDataBytes() >= needed;
+}
+
+//! Byte `channel` of every pixel of the span, set to `value`.
+void FillChannel(KRImageData& image, const QuickWindow& win, int channel, unsigned char value)
+{
+    const int stride = image.GetWidthBytes();
+    const int p = image.GetPixelSize();
+    for (int r = win.dy0; r < win.dy1; ++r) {
+        for (int c = win.dx0; c < win.dx1; ++c)
+            image.m_pData[static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(c) * p + channel] = value;
+    }
+}
+
+} // namespace
+
+void* KRGORasterAccessorPlugin::CreateBandData(int width, int height)
+{
+    if (m_pBand == nullptr)
+        return nullptr;
+    const GDALDataType type = m_pBand->GetRasterDataType();
+    if (detail::GridFormatOfGdalType(type) == RDF_None)
+        return nullptr;
+    // Samples are addressed with 32-bit indices, so their count must fit one.
+    const long long count = static_cast<long long>(width) * height;
+    if (count > std::numeric_limits<int>::max())
+        return nullptr;
+    const std::size_t bytes = detail::CheckedByteCount({width, height, GDALGetDataTypeSizeBytes(type)});
+    if (bytes == 0)
+        return nullptr;
+    return new (std::nothrow) unsigned char[bytes]();
+}
+
+unsigned char KRGORasterAccessorPlugin::GetBandDataImgValue(void* buffer, int stride, int row, int col)
+{
+    if (buffer == nullptr || m_pBand == nullptr)
+        return 0;
+    const GDALDataType type = m_pBand->GetRasterDataType();
+    if (detail::GridFormatOfGdalType(type) == RDF_None)
+        return 0;
+    if (GDALDataTypeIsFloating(type))
+        return detail::LowByteOf(GetBandDataValue(buffer, stride, row, col));
+
+    const long long index = static_cast<long long>(stride) * row + col;
+    if (index < 0 || index > std::numeric_limits<int>::max())
+        return 0;
+    // The low-order byte of an integer sample, or of the real part of a complex one.
+    const int sampleBytes = GDALGetDataTypeSizeBytes(type);
+    const int partBytes = GDALDataTypeIsComplex(type) ? sampleBytes / 2 : sampleBytes;
+    const long long lowByte = CPL_IS_LSB ? 0 : partBytes - 1;
+    return static_cast<const unsigned char*>(buffer)[index * sampleBytes + lowByte];
+}
+
+// Bands whose type differs from the current band's are converted by GDAL to the
+// current band's type, so the one buffer and its decoding serve every band.
+// Band-map entries that do not name a byte of the pixel are skipped, and so is
+// the alpha of a new image when entry 3 does not.
+GetchResult KRGORasterAccessorPlugin::QucikFetchImageData(KRImageData* image, KRImageData*& newImage,
+                                                          const KRRect2d& rect, int* bandMap, bool flip) try {
+    newImage = nullptr;
+    if (image == nullptr)
+        return GetchResult_None;
+    const KRRect2d& bounds = m_srcBounds.GetGeoBounds();
+    if (m_pDataset == nullptr || !rect.IsIntersect(bounds, kIntersectTolerance)) {
+        image->m_bHasData = 0;
+        return GetchResult_None;
+    }
+
+    const int* map = bandMap != nullptr ? bandMap : kDefaultBandMap;
+    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    const long long H = RasterExtent(m_nHeight);
+    const int iw = image->GetWidth();
+    const int ih = image->GetHeight();
+    const QuickWindow win = QuickWindowOf(rect, bounds, RasterExtent(m_nWidth), H, iw, ih);
+
+    const std::unique_ptr<unsigned char[]> samples(static_cast<unsigned char*>(CreateBandData(iw, ih)));
+    if (!samples)
+        return GetchResult_None;
+    const int bands = std::min({m_nBandCount, image->GetPixelSize(), kBandMapEntries});
+
+    std::unique_ptr<KRImageData> rgba;
+    if (win.clipped && image->GetPixelSize() < kRgbaBytes) {
+        rgba = NewRgbaImage(*image);
+        if (!rgba)
+            return GetchResult_None;
+    }
+    KRImageData& target = rgba ? *rgba : *image;
+    if (!HoldsItsPixels(target))
+        return GetchResult_None;
+    target.ZeroAll();
+
+    const int bw = win.dx1 - win.dx0;
+    const int bh = win.dy1 - win.dy0;
+    const bool readable = bw > 0 && bh > 0 && win.Width() > 0 && win.Height() > 0;
+    const int p = target.GetPixelSize();
+    const int stride = target.GetWidthBytes();
+    const GDALDataType type = m_pBand->GetRasterDataType();
+    for (int b = 0; readable && b < bands && b < m_pDataset->GetRasterCount(); ++b) {
+        const int channel = map[b];
+        if (channel < 0 || channel >= p)
+            continue;
+        {
+            std::lock_guard<KRMutex> lock(m_mutex);
+            const long long yOffset = topDown ? H - win.top : win.bottom;
+            // A failed read leaves the buffer as it was; the fetch still delivers.
+            const CPLErr ignored = m_pDataset->GetRasterBand(b + 1)->RasterIO(
+                GF_Read, static_cast<int>(win.left), static_cast<int>(yOffset), static_cast<int>(win.Width()),
+                static_cast<int>(win.Height()), samples.get(), bw, bh, type, 0, 0, nullptr);
+            (void)ignored;
+        }
+        for (int r = win.dy0; r < win.dy1; ++r) {
+            const int k = r - win.dy0;
+            const int bufferRow = topDown ? bh - 1 - k : k;
+            unsigned char* row = target.m_pData + static_cast<std::size_t>(r) * stride;
+            for (int c = win.dx0; c < win.dx1; ++c)
+                row[static_cast<std::size_t>(c) * p + channel] =
+                    GetBandDataImgValue(samples.get(), bw, bufferRow, c - win.dx0);
+        }
+    }
+
+    if (rgba && map[kAlphaEntry] >= 0 && map[kAlphaEntry] < kRgbaBytes)
+        FillChannel(*rgba, win, map[kAlphaEntry], kOpaque);
+    newImage = rgba.release();
+    return GetchResult_Delivered;
+} catch (...) {
+    return GetchResult_None; // nothing crosses the plug-in boundary
+}
+
+} // namespace KRC
