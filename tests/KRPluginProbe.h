@@ -52,6 +52,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bandHasMax)
     KR_PROBE_MEMBER(m_bandHasMin)
     KR_PROBE_MEMBER(m_histograms)
+    KR_PROBE_MEMBER(m_pBand)
 
     // Private steps.
     KR_PROBE_CALL(ReadTFW)
@@ -60,6 +61,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_CALL(GetBandDataValue)
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
+    KR_PROBE_CALL(CreateBandData)
 };
 
 } // namespace KRC
