@@ -39,37 +39,31 @@ constexpr const char* kWgs84Wkt =
 enum TargetKind { kProj4 = 0, kEsriPrjFile = 1, kEsriText = 2, kOgcWkt = 3, kEpsgCode = 4 };
 
 //! The block of inclusive rows r0..r1 and columns c0..c1 as a window read at
-//! full size; rows count up from the bottom edge when `bottomUp` (the window's
-//! top row is then GDAL row H - r1 - 1), else they are GDAL rows. False when
-//! the block is empty or leaves the raster.
-bool BlockWindow(int r0, int r1, int c0, int c1, std::uint64_t width, std::uint64_t height, KRBandWindow& window)
+//! full size. Rows count up from the bottom edge when `bottomUp` (the block's
+//! top row is then GDAL row height - r1 - 1), else they are GDAL rows; the
+//! window holds GDAL rows either way, so it is read with the row flag clear.
+//! False when the block is empty or leaves the raster.
+bool BlockWindow(int r0, int r1, int c0, int c1, bool bottomUp, int width, int height, KRBandWindow& window)
 {
-    if (r0 < 0 || c0 < 0 || r1 < r0 || c1 < c0 || static_cast<std::uint64_t>(r1) >= height ||
-        static_cast<std::uint64_t>(c1) >= width)
+    if (r0 < 0 || c0 < 0 || r1 < r0 || c1 < c0 || r1 >= height || c1 >= width)
         return false;
+    const int topRow = bottomUp ? height - r1 - 1 : r0;
     window = KRBandWindow();
-    window.pixels = KRRect2i(c0, r1, c1, r0);
+    window.pixels = KRRect2i(c0, topRow + (r1 - r0), c1, topRow);
     window.winW = window.bufW = c1 - c0 + 1;
     window.winH = window.bufH = r1 - r0 + 1;
     return true;
 }
 
-//! GDAL row of the window's top edge.
-int GdalTopRow(const KRBandWindow& window, bool bottomUp, std::uint64_t height)
-{
-    return bottomUp ? static_cast<int>(height - static_cast<std::uint64_t>(window.pixels.top) - 1)
-                    : window.pixels.bottom;
-}
-
 //! Bands 1 to `bands` of the window, pixel-interleaved at `bandBytes` a sample.
-void ReadInterleaved(GDALDataset& dataset, const KRBandWindow& window, int topRow, void* data, GDALDataType type,
-                     int bands, int bandBytes)
+void ReadInterleaved(GDALDataset& dataset, const KRBandWindow& window, void* data, GDALDataType type, int bands,
+                     int bandBytes)
 {
     const GSpacing sample = bandBytes;
     const GSpacing pixel = sample * bands;
     // A failed read leaves the caller's buffer as it was.
     const CPLErr ignored =
-        dataset.RasterIO(GF_Read, window.pixels.left, topRow, window.winW, window.winH, data, window.winW, window.winH,
+        dataset.RasterIO(GF_Read, window.pixels.left, window.pixels.bottom, window.winW, window.winH, data, window.winW, window.winH,
                          type, bands, nullptr, pixel, pixel * window.winW, sample, nullptr);
     (void)ignored;
 }
@@ -142,8 +136,20 @@ bool KRGORasterAccessorPlugin::BeginRead(int band)
     return m_pBand != nullptr;
 }
 
+// The dataset's own size bounds the reads: after CreateRasterFile the size
+// members still describe the raster opened before.
+bool KRGORasterAccessorPlugin::DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip,
+                                           KRBandWindow& window)
+{
+    if (m_pDataset == nullptr || m_pBand == nullptr)
+        return false;
+    const bool bottomUp = (m_dPixelSizeY < 0.0) != flip;
+    return BlockWindow(firstRow, lastRow, firstCol, lastCol, bottomUp, m_pDataset->GetRasterXSize(),
+                       m_pDataset->GetRasterYSize(), window);
+}
+
 bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int /*unused*/) try {
-    if (m_pDataset == nullptr || m_pBand == nullptr || row < 0 || static_cast<std::uint64_t>(row) >= m_nHeight)
+    if (m_pDataset == nullptr || m_pBand == nullptr || row < 0 || row >= m_pDataset->GetRasterYSize())
         return false;
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int width = m_pDataset->GetRasterXSize();
@@ -160,8 +166,7 @@ bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int
 bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firstRow, int lastRow, int firstCol,
                                           int lastCol, bool flip) try {
     KRBandWindow window;
-    if (m_pDataset == nullptr || m_pBand == nullptr ||
-        !BlockWindow(firstRow, lastRow, firstCol, lastCol, m_nWidth, m_nHeight, window))
+    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window))
         return false;
     // The buffer must take the block in the current band's type without overrun.
     const GDALDataType type = m_pBand->GetRasterDataType();
@@ -171,9 +176,7 @@ bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firs
     if (bands > m_pDataset->GetRasterCount() || bandBytes != GDALGetDataTypeSizeBytes(type) || needed == 0 ||
         pixels.GetData() == nullptr || pixels.GetDataBytes() < needed)
         return false;
-    const bool bottomUp = (m_dPixelSizeY < 0.0) != flip;
-    ReadInterleaved(*m_pDataset, window, GdalTopRow(window, bottomUp, m_nHeight), pixels.GetData(), type, bands,
-                    bandBytes);
+    ReadInterleaved(*m_pDataset, window, pixels.GetData(), type, bands, bandBytes);
     return true;
 } catch (...) {
     return false;
@@ -182,8 +185,7 @@ bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firs
 KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int lastRow, int firstCol, int lastCol,
                                                            bool flip) try {
     KRBandWindow window;
-    if (m_pDataset == nullptr || m_pBand == nullptr || GetRasterDataFormat() == RDF_None ||
-        !BlockWindow(firstRow, lastRow, firstCol, lastCol, m_nWidth, m_nHeight, window))
+    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window) || GetRasterDataFormat() == RDF_None)
         return nullptr;
     CheckInitColorInfo();
 
@@ -195,14 +197,12 @@ KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int las
     if (colors->GetData() == nullptr)
         return nullptr;
 
-    const bool bottomUp = (m_dPixelSizeY < 0.0) != flip;
     if (GetRasterDataFormat() == RDF_UInt8) {
         const int byteBytes = KRPixelDataMultiBand::GetPerBandValueBytes1(RDF_UInt8);
-        ReadInterleaved(*m_pDataset, window, GdalTopRow(window, bottomUp, m_nHeight), colors->GetData(), GDT_Byte,
-                        bands, byteBytes);
+        ReadInterleaved(*m_pDataset, window, colors->GetData(), GDT_Byte, bands, byteBytes);
         return colors.release();
     }
-    StretchColors(*colors, window, bottomUp);
+    StretchColors(*colors, window);
     return colors.release();
 } catch (...) {
     return nullptr;
@@ -211,7 +211,7 @@ KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int las
 // Bands past the fourth have neither a stretch range nor a filter component:
 // they are narrowed unstretched and never count as matching the filter colour,
 // so a raster of five or more bands keeps every pixel as read.
-void KRGORasterAccessorPlugin::StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window, bool bottomUp)
+void KRGORasterAccessorPlugin::StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window)
 {
     const int bands = colors.GetBandCount();
     const bool stretching = m_bMinMaxValid && (m_nStretchType == 1 || m_nStretchType == 2);
@@ -229,7 +229,7 @@ void KRGORasterAccessorPlugin::StretchColors(KRPixelDataMultiBand& colors, const
 
         grids[static_cast<std::size_t>(k)].reset(CreateBandRasterData(window.winW, window.winH));
         if (grids[static_cast<std::size_t>(k)])
-            ReadBandWindow(m_pDataset->GetRasterBand(k + 1), window, bottomUp, *grids[static_cast<std::size_t>(k)],
+            ReadBandWindow(m_pDataset->GetRasterBand(k + 1), window, false, *grids[static_cast<std::size_t>(k)],
                            nullptr);
     }
 

@@ -136,9 +136,13 @@ private:
     unsigned char GetBandDataImgValue(void* buffer, int stride, int row, int col);
 
     // Direct reads.
+    //! The block of inclusive rows and columns (rows counted up from the bottom
+    //! when the row flag is set) as a window in GDAL rows; false without a
+    //! current band or when the block leaves the raster.
+    bool DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip, KRBandWindow& window);
     //! The display bytes of a non-byte raster: stretched when a stretch is in
     //! force, filter-coloured pixels moved off the filter colour.
-    void StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window, bool bottomUp);
+    void StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window);
 
     // NSDTF-DEM.
     void ReadChinaDemInfo(const KRString& path);
