@@ -150,10 +150,8 @@ private:
     // NSDTF-DEM.
     void ReadChinaDemInfo(const KRString& path);
     void ReadChinaDemData(const KRString& path);
-    GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect,
-                                                             bool flip);
-    GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect,
-                                                          bool flip);
+    GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+    GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
 
     GDALDataset* m_pDataset = nullptr;
     GDALRasterBand* m_pBand = nullptr;

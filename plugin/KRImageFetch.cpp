@@ -220,8 +220,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
         if (toSource != nullptr)
             KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
         else
-            KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData,
-                                             m_dNoDataTolerance);
+            KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
         ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
     });
 
@@ -269,8 +268,8 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonImageDataFromProData(KRImageDat
     return FetchImageFromBands(*image, newImage, rect, srcRect, bandMap, flip, toSource.get());
 }
 
-GetchResult KRGORasterAccessorPlugin::FetchImageData(KRImageData* image, KRImageData*& newImage,
-                                                     const KRRect2d& rect, int* bandMap, bool flip)
+GetchResult KRGORasterAccessorPlugin::FetchImageData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
+                                                     int* bandMap, bool flip)
 {
     try {
         CheckInitColorInfo();
