@@ -63,8 +63,8 @@ void ReadInterleaved(GDALDataset& dataset, const KRBandWindow& window, void* dat
     const GSpacing pixel = sample * bands;
     // A failed read leaves the caller's buffer as it was.
     const CPLErr ignored =
-        dataset.RasterIO(GF_Read, window.pixels.left, window.pixels.bottom, window.winW, window.winH, data, window.winW, window.winH,
-                         type, bands, nullptr, pixel, pixel * window.winW, sample, nullptr);
+        dataset.RasterIO(GF_Read, window.pixels.left, window.pixels.bottom, window.winW, window.winH, data, window.winW,
+                         window.winH, type, bands, nullptr, pixel, pixel * window.winW, sample, nullptr);
     (void)ignored;
 }
 
@@ -148,12 +148,14 @@ bool KRGORasterAccessorPlugin::DirectBlock(int firstRow, int lastRow, int firstC
                        m_pDataset->GetRasterYSize(), window);
 }
 
-bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int /*unused*/) try {
+bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int /*unused*/)
+try {
     if (m_pDataset == nullptr || m_pBand == nullptr || row < 0 || row >= m_pDataset->GetRasterYSize())
         return false;
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int width = m_pDataset->GetRasterXSize();
-    const std::size_t needed = detail::CheckedByteCount({width, GDALGetDataTypeSizeBytes(type)});
+    const std::size_t needed =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type));
     if (needed == 0 || line.GetData() == nullptr || line.GetSize() < needed)
         return false;
     const CPLErr ignored = m_pBand->RasterIO(GF_Read, 0, row, width, 1, line.GetData(), width, 1, type, 0, 0, nullptr);
@@ -164,7 +166,8 @@ bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int
 }
 
 bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firstRow, int lastRow, int firstCol,
-                                          int lastCol, bool flip) try {
+                                          int lastCol, bool flip)
+try {
     KRBandWindow window;
     if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window))
         return false;
@@ -172,9 +175,13 @@ bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firs
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int bands = pixels.GetBandCount();
     const int bandBytes = pixels.GetPerBandValueBytes();
-    const std::size_t needed = detail::CheckedByteCount({window.winW, window.winH, bands, bandBytes});
-    if (bands > m_pDataset->GetRasterCount() || bandBytes != GDALGetDataTypeSizeBytes(type) || needed == 0 ||
-        pixels.GetData() == nullptr || pixels.GetDataBytes() < needed)
+    if (bands < 1 || bands > m_pDataset->GetRasterCount() || bandBytes < 1 ||
+        bandBytes != GDALGetDataTypeSizeBytes(type) || pixels.GetData() == nullptr)
+        return false;
+    // Both sides divided by the bytes of a pixel, so no product can overflow.
+    const std::size_t pixelBytes = static_cast<std::size_t>(bands) * static_cast<std::size_t>(bandBytes);
+    const std::size_t blockPixels = static_cast<std::size_t>(window.winW) * static_cast<std::size_t>(window.winH);
+    if (pixels.GetDataBytes() / pixelBytes < blockPixels)
         return false;
     ReadInterleaved(*m_pDataset, window, pixels.GetData(), type, bands, bandBytes);
     return true;
@@ -183,7 +190,8 @@ bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firs
 }
 
 KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int lastRow, int firstCol, int lastCol,
-                                                           bool flip) try {
+                                                           bool flip)
+try {
     KRBandWindow window;
     if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window) || GetRasterDataFormat() == RDF_None)
         return nullptr;
@@ -247,8 +255,7 @@ void KRGORasterAccessorPlugin::StretchColors(KRPixelDataMultiBand& colors, const
                 rawMatches += filtering && detail::MatchesWithin(v, rule.filter, detail::kFilterColorEpsilon);
                 if (rule.stretch) {
                     v = detail::StretchValue(v, rule.lo, rule.hi, m_fStretchGamma);
-                    stretchedMatches +=
-                        filtering && detail::MatchesWithin(v, rule.filter, detail::kFilterColorEpsilon);
+                    stretchedMatches += filtering && detail::MatchesWithin(v, rule.filter, detail::kFilterColorEpsilon);
                 }
                 pixel[k] = detail::LowByteOf(v);
             }
@@ -262,7 +269,8 @@ void KRGORasterAccessorPlugin::StretchColors(KRPixelDataMultiBand& colors, const
 
 bool KRGORasterAccessorPlugin::CreateRasterFile(const KRString& path, int width, int height, double pixelSize,
                                                 double originX, double originY, int bandCount, int dataType,
-                                                bool compress) try {
+                                                bool compress)
+try {
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("Gtiff");
     if (driver == nullptr)
@@ -282,8 +290,8 @@ bool KRGORasterAccessorPlugin::CreateRasterFile(const KRString& path, int width,
     Close();
     if (!IsGdalDataType(dataType))
         return false;
-    m_pDataset = driver->Create(path.Cstr(), width, height, bandCount, static_cast<GDALDataType>(dataType),
-                                options.List());
+    m_pDataset =
+        driver->Create(path.Cstr(), width, height, bandCount, static_cast<GDALDataType>(dataType), options.List());
     if (m_pDataset == nullptr)
         return false;
     double geoTransform[6] = {originX, pixelSize, 0.0, originY, 0.0, -pixelSize};
@@ -297,7 +305,8 @@ bool KRGORasterAccessorPlugin::CreateRasterFile(const KRString& path, int width,
 // Samples go to the last band. Int16 output truncates and wraps around (no
 // rounding, no clamping); any other type takes the floats as floats, which
 // GDAL converts to the raster's own type.
-bool KRGORasterAccessorPlugin::WriteRasterFile(int x, int y, int width, int height, float* samples) try {
+bool KRGORasterAccessorPlugin::WriteRasterFile(int x, int y, int width, int height, float* samples)
+try {
     if (m_pDataset == nullptr || m_nBandCount < 1 || m_nBandCount > m_pDataset->GetRasterCount())
         return false;
     GDALRasterBand* band = m_pDataset->GetRasterBand(m_nBandCount);
@@ -310,7 +319,7 @@ bool KRGORasterAccessorPlugin::WriteRasterFile(int x, int y, int width, int heig
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     CPLErr ignored = CE_None;
     if (m_eOutDataType == GDT_Int16) {
-        const std::size_t count = detail::CheckedByteCount({width, height});
+        const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
         std::vector<std::int16_t> words(count);
         for (std::size_t i = 0; i < count; ++i)
             words[i] = static_cast<std::int16_t>(
@@ -327,7 +336,8 @@ bool KRGORasterAccessorPlugin::WriteRasterFile(int x, int y, int width, int heig
 
 // The target reference is only exported to WKT, so its axis order does not matter.
 bool KRGORasterAccessorPlugin::ReprojectImage(const KRString& dstFile, const KRString& definition, int kind,
-                                              int (*progress)(double, const char*, void*), void* userData) try {
+                                              int (*progress)(double, const char*, void*), void* userData)
+try {
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     KRString driverName;
     // Null for a name GDAL does not know, which GDAL takes as GeoTIFF.

@@ -87,8 +87,8 @@ public:
     KRPixelDataMultiBand* ReadColors(int firstRow, int lastRow, int firstCol, int lastCol, bool flip) override;
     bool ReprojectImage(const KRString& dstFile, const KRString& definition, int kind,
                         int (*progress)(double, const char*, void*), void* userData) override;
-    bool CreateRasterFile(const KRString& path, int width, int height, double pixelSize, double originX,
-                          double originY, int bandCount, int dataType, bool compress) override;
+    bool CreateRasterFile(const KRString& path, int width, int height, double pixelSize, double originX, double originY,
+                          int bandCount, int dataType, bool compress) override;
     bool WriteRasterFile(int x, int y, int width, int height, float* samples) override;
     bool BeginRead(int band) override;
     bool ReadScanline(KRRasterScanline& line, int row, int unused) override;

@@ -44,6 +44,16 @@ struct QuickWindow {
     long long Height() const { return top - bottom; }
 };
 
+//! One axis of the window: pixels [low, high) clipped to [0, extent], and the
+//! destination span [d0, d1) of `count` pixels they fill.
+struct AxisClip {
+    long long low = 0;
+    long long high = 0;
+    int d0 = 0;
+    int d1 = 0;
+    bool clipped = false;
+};
+
 long long RasterExtent(std::uint64_t size)
 {
     return static_cast<long long>(std::min<std::uint64_t>(size, std::numeric_limits<int>::max()));
@@ -55,68 +65,49 @@ int SpanIndex(double value, int count)
     return std::clamp(detail::TruncateToInt(value), 0, count);
 }
 
-//! The pixel window of `rect` over a raster of W x H pixels spanning `bounds`,
-//! clipped to the raster; the image columns and rows of what lies outside stay
-//! out of the span in proportion.
+//! The part of the request beyond either end is left out of the destination in
+//! proportion to the unclipped window. A negative high end counts as beyond the
+//! raster, as an unsigned comparison would have it.
+AxisClip ClipAxis(long long low, long long high, long long extent, int count)
+{
+    const double size = static_cast<double>(high > low ? high - low : low - high);
+    AxisClip axis;
+    axis.low = low;
+    axis.high = high;
+    axis.d1 = count;
+    if (low < 0) {
+        axis.d0 = SpanIndex(-(count * static_cast<double>(low)) / size, count);
+        axis.low = 0;
+        axis.clipped = true;
+    }
+    if (high < 0 || high > extent) {
+        axis.d1 = SpanIndex((static_cast<double>(extent) - static_cast<double>(low)) * count / size, count);
+        axis.high = extent;
+        axis.clipped = true;
+    }
+    return axis;
+}
+
+//! The pixel window of `rect` over a raster of W x H pixels spanning `bounds`.
 QuickWindow QuickWindowOf(const KRRect2d& rect, const KRRect2d& bounds, long long W, long long H, int iw, int ih)
 {
     const double w = static_cast<double>(W);
     const double h = static_cast<double>(H);
+    const AxisClip x = ClipAxis(detail::TruncateToInt((rect.left - bounds.left) * w / bounds.Width()),
+                                detail::TruncateToInt((rect.right - bounds.left) * w / bounds.Width()), W, iw);
+    const AxisClip y = ClipAxis(detail::TruncateToInt((rect.bottom - bounds.bottom) * h / bounds.Height()),
+                                detail::TruncateToInt((rect.top - bounds.bottom) * h / bounds.Height()), H, ih);
     QuickWindow win;
-    win.left = detail::TruncateToInt((rect.left - bounds.left) * w / bounds.Width());
-    win.right = detail::TruncateToInt((rect.right - bounds.left) * w / bounds.Width());
-    win.bottom = detail::TruncateToInt((rect.bottom - bounds.bottom) * h / bounds.Height());
-    win.top = detail::TruncateToInt((rect.top - bounds.bottom) * h / bounds.Height());
-    const double winW = static_cast<double>(win.right > win.left ? win.Width() : -win.Width());
-    const double winH = static_cast<double>(win.top > win.bottom ? win.Height() : -win.Height());
-
-    win.dx1 = iw;
-    win.dy1 = ih;
-    if (win.left < 0) {
-        win.dx0 = SpanIndex(-(iw * static_cast<double>(win.left)) / winW, iw);
-        win.clipped = true;
-    }
-    // A negative side counts as beyond the raster, as in an unsigned comparison.
-    if (win.right < 0 || win.right > W) {
-        win.dx1 = SpanIndex((w - static_cast<double>(win.left)) * iw / winW, iw);
-        win.right = W;
-        win.clipped = true;
-    }
-    if (win.bottom < 0) {
-        win.dy0 = SpanIndex(-(ih * static_cast<double>(win.bottom)) / winH, ih);
-        win.clipped = true;
-    }
-    if (win.top < 0 || win.top > H) {
-        win.dy1 = SpanIndex((h - static_cast<double>(win.bottom)) * ih / winH, ih);
-        win.top = H;
-        win.clipped = true;
-    }
-    win.left = std::max(win.left, 0LL);
-    win.bottom = std::max(win.bottom, 0LL);
+    win.left = x.low;
+    win.right = x.high;
+    win.bottom = y.low;
+    win.top = y.high;
+    win.dx0 = x.d0;
+    win.dx1 = x.d1;
+    win.dy0 = y.d0;
+    win.dy1 = y.d1;
+    win.clipped = x.clipped || y.clipped;
     return win;
-}
-
-//! The 4-byte image a clipped request into a narrower pixel is delivered in,
-//! so that what lies outside the raster can be transparent.
-std::unique_ptr<KRImageData> NewRgbaImage(const KRImageData& like)
-{
-    std::unique_ptr<KRImageData> image(new (std::nothrow) KRImageData());
-    if (!image)
-        return nullptr;
-    image->m_nWidth = like.GetWidth();
-    image->m_nHeight = like.GetHeight();
-    image->SetPixelFormat(like.GetPixelFormat() == PF_R5G6B5 ? PF_X8R8G8B8 : PF_A8R8G8B8);
-    if (!image->CreateData())
-        return nullptr;
-    return image;
-}
-
-//! The image's rows hold what its size and pixel format say.
-bool HoldsItsPixels(const KRImageData& image)
-{
-    const std::size_t needed =
-        detail::CheckedByteCount({image.GetHeight(), image.GetWidthBytes()});
-    return image.m_pData != nullptr && needed != 0 && image.GetDataBytes() >= needed;
 }
 
 //! Byte `channel` of every pixel of the span, set to `value`.
@@ -141,12 +132,10 @@ void* KRGORasterAccessorPlugin::CreateBandData(int width, int height)
         return nullptr;
     // Samples are addressed with 32-bit indices, so their count must fit one.
     const long long count = static_cast<long long>(width) * height;
-    if (count > std::numeric_limits<int>::max())
+    if (width < 1 || height < 1 || count > std::numeric_limits<int>::max())
         return nullptr;
-    const std::size_t bytes = detail::CheckedByteCount({width, height, GDALGetDataTypeSizeBytes(type)});
-    if (bytes == 0)
-        return nullptr;
-    return new (std::nothrow) unsigned char[bytes]();
+    return new (std::nothrow) unsigned char[static_cast<std::size_t>(count) *
+                                            static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type))]();
 }
 
 unsigned char KRGORasterAccessorPlugin::GetBandDataImgValue(void* buffer, int stride, int row, int col)
@@ -174,7 +163,8 @@ unsigned char KRGORasterAccessorPlugin::GetBandDataImgValue(void* buffer, int st
 // Band-map entries that do not name a byte of the pixel are skipped, and so is
 // the alpha of a new image when entry 3 does not.
 GetchResult KRGORasterAccessorPlugin::QucikFetchImageData(KRImageData* image, KRImageData*& newImage,
-                                                          const KRRect2d& rect, int* bandMap, bool flip) try {
+                                                          const KRRect2d& rect, int* bandMap, bool flip)
+try {
     newImage = nullptr;
     if (image == nullptr)
         return GetchResult_None;
@@ -198,12 +188,12 @@ GetchResult KRGORasterAccessorPlugin::QucikFetchImageData(KRImageData* image, KR
 
     std::unique_ptr<KRImageData> rgba;
     if (win.clipped && image->GetPixelSize() < kRgbaBytes) {
-        rgba = NewRgbaImage(*image);
+        rgba = detail::NewWorkingImage(*image);
         if (!rgba)
             return GetchResult_None;
     }
     KRImageData& target = rgba ? *rgba : *image;
-    if (!HoldsItsPixels(target))
+    if (!detail::IsWritable(target))
         return GetchResult_None;
     target.ZeroAll();
 

@@ -1,24 +1,45 @@
 #pragma once
-// Private to the module: sizing of the sample buffers that the quick image
-// path and the direct reads and writes hand to GDAL, and the narrowing of
-// their samples to bytes and 16-bit words.
+// Private to the module: the images that the image fetches and the quick image
+// path write into, and the narrowing of samples to bytes and 16-bit words.
 
 #include <cstddef>
-#include <initializer_list>
+#include <memory>
+#include <new>
+
+#include "KRImageData.h"
 
 namespace KRC {
 namespace detail {
 
-//! Product of positive factors, or 0 when a factor is not positive or the
-//! product does not fit in size_t: a size that cannot be a buffer's.
-inline std::size_t CheckedByteCount(std::initializer_list<long long> factors)
+//! True when the image's pixels are allocated for its current size and format.
+inline bool IsWritable(const KRImageData& image)
 {
-    std::size_t total = 1;
-    for (long long f : factors) {
-        if (f <= 0 || __builtin_mul_overflow(total, static_cast<std::size_t>(f), &total))
-            return 0;
-    }
-    return total;
+    if (image.m_pData == nullptr || image.GetWidth() < 1 || image.GetHeight() < 1 || image.GetPixelSize() < 1)
+        return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.GetWidthBytes());
+    return rowBytes >= static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetPixelSize()) &&
+           rowBytes * static_cast<std::size_t>(image.GetHeight()) <= image.GetDataBytes();
+}
+
+//! A zeroed image of `width` x `height` in `format`; null when it cannot be allocated.
+inline std::unique_ptr<KRImageData> NewImage(int width, int height, enumPixelFormat format)
+{
+    std::unique_ptr<KRImageData> image(new (std::nothrow) KRImageData());
+    if (!image)
+        return nullptr;
+    image->m_nWidth = width;
+    image->m_nHeight = height;
+    image->SetPixelFormat(format);
+    if (!image->CreateData())
+        return nullptr;
+    return image;
+}
+
+//! The RGBA image a fetch writes into when the caller's pixels have no room for alpha.
+inline std::unique_ptr<KRImageData> NewWorkingImage(const KRImageData& caller)
+{
+    const enumPixelFormat format = caller.GetPixelFormat() == PF_R5G6B5 ? PF_X8R8G8B8 : PF_A8R8G8B8;
+    return NewImage(caller.GetWidth(), caller.GetHeight(), format);
 }
 
 //! Truncation toward zero to a 32-bit integer. NaN and values an int cannot

@@ -92,7 +92,7 @@ TEST_F(DirectReadTest, BlockRowsFollowTheRowFlag)
         int r0, r1, c0, c1;
         int topRow; //!< GDAL row of the block's first row
     } cases[] = {
-        {true, false, 0, 0, 0, 4, 3}, {true, true, 0, 0, 0, 4, 0},  {true, false, 0, 1, 1, 3, 2},
+        {true, false, 0, 0, 0, 4, 3}, {true, true, 0, 0, 0, 4, 0},   {true, false, 0, 1, 1, 3, 2},
         {true, true, 0, 1, 1, 3, 0},  {false, false, 0, 1, 1, 3, 0}, {false, true, 0, 1, 1, 3, 2},
         {true, false, 3, 3, 4, 4, 0}, // one pixel: the north-east corner
     };

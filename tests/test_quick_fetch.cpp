@@ -55,7 +55,8 @@ constexpr int kDefaultMap[4] = {2, 1, 0, 3};
 
 //! Every byte of the image: band b + 1 of the source pixel at byte map[b] for the first `bands` bands whose
 //! entry lies in the pixel, 255 at byte 3 when `opaque`; 0 everywhere else.
-void ExpectPixels(const KRImageData& image, const SourceOf& source, int bands, bool opaque, const int* map = kDefaultMap)
+void ExpectPixels(const KRImageData& image, const SourceOf& source, int bands, bool opaque,
+                  const int* map = kDefaultMap)
 {
     const int p = image.GetPixelSize();
     int mismatches = 0;
@@ -204,9 +205,9 @@ TEST_F(QuickFetchTest, SamplesNarrowToTheirLowByte)
         double value;
         int byte;
     } cases[] = {
-        {GDT_Byte, 200, 200},     {GDT_UInt16, 300, 44},      {GDT_Int16, -1, 255},      {GDT_UInt32, 4294967295.0, 255},
-        {GDT_Int32, -2, 254},     {GDT_Float32, -3.7, 253},   {GDT_Float32, 1e10, 0},    {GDT_Float32, NAN, 0},
-        {GDT_Float64, 257.9, 1},  {GDT_CInt16, -2, 254},      {GDT_CInt32, 70000, 112},  {GDT_CFloat32, 300, 0},
+        {GDT_Byte, 200, 200},    {GDT_UInt16, 300, 44},    {GDT_Int16, -1, 255},     {GDT_UInt32, 4294967295.0, 255},
+        {GDT_Int32, -2, 254},    {GDT_Float32, -3.7, 253}, {GDT_Float32, 1e10, 0},   {GDT_Float32, NAN, 0},
+        {GDT_Float64, 257.9, 1}, {GDT_CInt16, -2, 254},    {GDT_CInt32, 70000, 112}, {GDT_CFloat32, 300, 0},
         {GDT_CFloat64, 300, -1},
     };
     int map[4] = {0, 1, 2, 3};

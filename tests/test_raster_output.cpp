@@ -316,7 +316,7 @@ TEST_F(ReprojectTest, BadTargetsFail)
         const char* text;
         int kind;
     } cases[] = {
-        {"empty.tif", "", 4},       {"kind.tif", "4326", 5},         {"code.tif", "abc", 4},
+        {"empty.tif", "", 4},         {"kind.tif", "4326", 5},         {"code.tif", "abc", 4},
         {"prj.tif", "absent.prj", 1}, {"wkt.tif", "GEOGCS[broken", 3}, {"out.png", "4326", 4}, // PNG cannot be created
     };
     for (const auto& tc : cases)
