@@ -87,6 +87,7 @@ unsigned char ReplacementOf(double filter)
     return f == kTopByte ? kTopByte - 1 : static_cast<unsigned char>(static_cast<unsigned int>(f) + 1u);
 }
 
+//! GDAL's name of the driver the destination's extension asks for, held in `name`.
 const char* OutputDriverName(const KRString& dstFile, KRString& name)
 {
     name = KRFile::GetExt(dstFile);
@@ -99,6 +100,7 @@ const char* OutputDriverName(const KRString& dstFile, KRString& name)
     return name.Cstr();
 }
 
+//! `srs` from the target definition `text` of kind `kind` (TargetKind).
 OGRErr ImportTarget(OGRSpatialReference& srs, const KRString& text, int kind)
 {
     switch (kind) {

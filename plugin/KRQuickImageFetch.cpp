@@ -26,32 +26,26 @@ constexpr int kAlphaEntry = 3;
 constexpr int kRgbaBytes = 4;
 constexpr unsigned char kOpaque = 255;
 
-//! The request's pixel window (columns from the west edge, rows counted up from
-//! the south edge, clipped to the raster) and the destination span it fills,
-//! columns [dx0, dx1) and rows [dy0, dy1).
-struct QuickWindow {
-    long long left = 0;
-    long long top = 0;
-    long long right = 0;
-    long long bottom = 0;
-    int dx0 = 0;
-    int dx1 = 0;
-    int dy0 = 0;
-    int dy1 = 0;
-    bool clipped = false;
-
-    long long Width() const { return right - left; }
-    long long Height() const { return top - bottom; }
-};
-
-//! One axis of the window: pixels [low, high) clipped to [0, extent], and the
-//! destination span [d0, d1) of `count` pixels they fill.
+//! One axis of the request: source pixels [low, high) clipped to [0, extent],
+//! and the destination span [d0, d1) of the image's pixels that they fill.
 struct AxisClip {
     long long low = 0;
     long long high = 0;
     int d0 = 0;
     int d1 = 0;
     bool clipped = false;
+
+    long long Size() const { return high - low; }
+};
+
+//! The request's pixel window: columns from the west edge, rows counted up from the south edge.
+struct QuickWindow {
+    AxisClip x;
+    AxisClip y;
+
+    bool Clipped() const { return x.clipped || y.clipped; }
+    //! Something of the raster lies under a non-empty part of the image.
+    bool Readable() const { return x.Size() > 0 && y.Size() > 0 && x.d1 > x.d0 && y.d1 > y.d0; }
 };
 
 long long RasterExtent(std::uint64_t size)
@@ -93,20 +87,11 @@ QuickWindow QuickWindowOf(const KRRect2d& rect, const KRRect2d& bounds, long lon
 {
     const double w = static_cast<double>(W);
     const double h = static_cast<double>(H);
-    const AxisClip x = ClipAxis(detail::TruncateToInt((rect.left - bounds.left) * w / bounds.Width()),
-                                detail::TruncateToInt((rect.right - bounds.left) * w / bounds.Width()), W, iw);
-    const AxisClip y = ClipAxis(detail::TruncateToInt((rect.bottom - bounds.bottom) * h / bounds.Height()),
-                                detail::TruncateToInt((rect.top - bounds.bottom) * h / bounds.Height()), H, ih);
     QuickWindow win;
-    win.left = x.low;
-    win.right = x.high;
-    win.bottom = y.low;
-    win.top = y.high;
-    win.dx0 = x.d0;
-    win.dx1 = x.d1;
-    win.dy0 = y.d0;
-    win.dy1 = y.d1;
-    win.clipped = x.clipped || y.clipped;
+    win.x = ClipAxis(detail::TruncateToInt((rect.left - bounds.left) * w / bounds.Width()),
+                     detail::TruncateToInt((rect.right - bounds.left) * w / bounds.Width()), W, iw);
+    win.y = ClipAxis(detail::TruncateToInt((rect.bottom - bounds.bottom) * h / bounds.Height()),
+                     detail::TruncateToInt((rect.top - bounds.bottom) * h / bounds.Height()), H, ih);
     return win;
 }
 
@@ -115,9 +100,39 @@ void FillChannel(KRImageData& image, const QuickWindow& win, int channel, unsign
 {
     const int stride = image.GetWidthBytes();
     const int p = image.GetPixelSize();
-    for (int r = win.dy0; r < win.dy1; ++r) {
-        for (int c = win.dx0; c < win.dx1; ++c)
+    for (int r = win.y.d0; r < win.y.d1; ++r) {
+        for (int c = win.x.d0; c < win.x.d1; ++c)
             image.m_pData[static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(c) * p + channel] = value;
+    }
+}
+
+//! One band's window, scaled by GDAL to the span's size, into `samples`. The
+//! top row of a top-down read is GDAL row H - top; otherwise the window's bottom
+//! row count is taken as the GDAL row.
+void ReadQuickBand(GDALRasterBand& band, const QuickWindow& win, bool topDown, long long H, GDALDataType type,
+                   void* samples)
+{
+    const long long yOffset = topDown ? H - win.y.high : win.y.low;
+    // A failed read leaves the buffer as it was; the fetch still delivers.
+    const CPLErr ignored = band.RasterIO(GF_Read, static_cast<int>(win.x.low), static_cast<int>(yOffset),
+                                         static_cast<int>(win.x.Size()), static_cast<int>(win.y.Size()), samples,
+                                         win.x.d1 - win.x.d0, win.y.d1 - win.y.d0, type, 0, 0, nullptr);
+    (void)ignored;
+}
+
+//! Byte `channel` of the span's pixels from the buffer of one band, whose rows
+//! run from the south unless the read was top-down; byteAt(row, col) decodes.
+template <class ByteAt>
+void CopyQuickBand(KRImageData& image, const QuickWindow& win, bool topDown, int channel, ByteAt&& byteAt)
+{
+    const int stride = image.GetWidthBytes();
+    const int p = image.GetPixelSize();
+    const int rows = win.y.d1 - win.y.d0;
+    for (int r = win.y.d0; r < win.y.d1; ++r) {
+        const int k = r - win.y.d0;
+        unsigned char* row = image.m_pData + static_cast<std::size_t>(r) * stride;
+        for (int c = win.x.d0; c < win.x.d1; ++c)
+            row[static_cast<std::size_t>(c) * p + channel] = byteAt(topDown ? rows - 1 - k : k, c - win.x.d0);
     }
 }
 
@@ -187,7 +202,7 @@ try {
     const int bands = std::min({m_nBandCount, image->GetPixelSize(), kBandMapEntries});
 
     std::unique_ptr<KRImageData> rgba;
-    if (win.clipped && image->GetPixelSize() < kRgbaBytes) {
+    if (win.Clipped() && image->GetPixelSize() < kRgbaBytes) {
         rgba = detail::NewWorkingImage(*image);
         if (!rgba)
             return GetchResult_None;
@@ -197,33 +212,18 @@ try {
         return GetchResult_None;
     target.ZeroAll();
 
-    const int bw = win.dx1 - win.dx0;
-    const int bh = win.dy1 - win.dy0;
-    const bool readable = bw > 0 && bh > 0 && win.Width() > 0 && win.Height() > 0;
-    const int p = target.GetPixelSize();
-    const int stride = target.GetWidthBytes();
     const GDALDataType type = m_pBand->GetRasterDataType();
-    for (int b = 0; readable && b < bands && b < m_pDataset->GetRasterCount(); ++b) {
+    const int bufferWidth = win.x.d1 - win.x.d0;
+    for (int b = 0; win.Readable() && b < bands && b < m_pDataset->GetRasterCount(); ++b) {
         const int channel = map[b];
-        if (channel < 0 || channel >= p)
+        if (channel < 0 || channel >= target.GetPixelSize())
             continue;
         {
             std::lock_guard<KRMutex> lock(m_mutex);
-            const long long yOffset = topDown ? H - win.top : win.bottom;
-            // A failed read leaves the buffer as it was; the fetch still delivers.
-            const CPLErr ignored = m_pDataset->GetRasterBand(b + 1)->RasterIO(
-                GF_Read, static_cast<int>(win.left), static_cast<int>(yOffset), static_cast<int>(win.Width()),
-                static_cast<int>(win.Height()), samples.get(), bw, bh, type, 0, 0, nullptr);
-            (void)ignored;
+            ReadQuickBand(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, type, samples.get());
         }
-        for (int r = win.dy0; r < win.dy1; ++r) {
-            const int k = r - win.dy0;
-            const int bufferRow = topDown ? bh - 1 - k : k;
-            unsigned char* row = target.m_pData + static_cast<std::size_t>(r) * stride;
-            for (int c = win.dx0; c < win.dx1; ++c)
-                row[static_cast<std::size_t>(c) * p + channel] =
-                    GetBandDataImgValue(samples.get(), bw, bufferRow, c - win.dx0);
-        }
+        CopyQuickBand(target, win, topDown, channel,
+                      [&](int row, int col) { return GetBandDataImgValue(samples.get(), bufferWidth, row, col); });
     }
 
     if (rgba && map[kAlphaEntry] >= 0 && map[kAlphaEntry] < kRgbaBytes)
