@@ -198,7 +198,8 @@ TEST_F(DirectReadTest, ByteColorsComeBackAsRead)
 }
 
 // 16-bit samples 50, 200, 300, 500: stretched between 100 and 300 (type 1 or 2,
-// with a known range) with gamma 1 and 2, else their low byte.
+// with a known range) with gamma 1 and 2, else their low byte. Type 2 comes
+// after the colour information was prepared, so it starts no histogram.
 TEST_F(DirectReadTest, WideColorsStretchWhenAStretchIsInForce)
 {
     ASSERT_TRUE(Open(Row(GDT_UInt16, {{50}, {200}, {300}, {500}})));
