@@ -149,6 +149,9 @@ private:
     GetchResult FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
     GetchResult FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
 
+    //! The WGS84 rectangle of a tile of the host's tiling; false when it misses the raster.
+    bool TileOverRaster(int x, int y, int level, KRRect2d& rect);
+
     // Source windows shared by the GDAL-based fetches.
     //! The window of `srcRect` (source units) padded by 2 pixels and clamped to
     //! the raster, read at no more than dstWidth x dstHeight; false without a raster.

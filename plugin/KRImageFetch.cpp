@@ -258,8 +258,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageData(KRImageData*& image, int x,
     image = nullptr;
     try {
         KRRect2d rect;
-        KRMath::CalcTileBounds(rect, x, y, level);
-        if (!m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance))
+        if (!TileOverRaster(x, y, level, rect))
             return GetchResult_None;
 
         const enumPixelFormat format = (m_nBandCount > 3 && !m_bIgnoreAlpha) ? PF_A8R8G8B8 : PF_R8G8B8;

@@ -398,13 +398,18 @@ GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData* terrain, c
     return GetchResult_None;
 }
 
+bool KRGORasterAccessorPlugin::TileOverRaster(int x, int y, int level, KRRect2d& rect)
+{
+    KRMath::CalcTileBounds(rect, x, y, level);
+    return m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance);
+}
+
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level)
 {
     terrain = nullptr;
     try {
         KRRect2d rect;
-        KRMath::CalcTileBounds(rect, x, y, level);
-        if (!m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance))
+        if (!TileOverRaster(x, y, level, rect))
             return GetchResult_None;
 
         std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(kTileSize, kTileSize, RDF_Float32);
