@@ -176,7 +176,7 @@ async function start() {
     return;
   }
   const description = await response.json();
-  document.getElementById("title").textContent = description.imagery.file;
+  document.getElementById("title").textContent = description.imagery.file.split("/").pop();
 
   const tilingScheme = new Cesium.GeographicTilingScheme();
   const log = new TileLog(tilingScheme);
