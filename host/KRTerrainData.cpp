@@ -191,6 +191,23 @@ BandSet CollectBands(const KRArray<KRTerrainData*>& bands, const KRArray<double>
     return set;
 }
 
+// The mean is taken relative to the first weighted value, so that equal
+// neighbours give back their value exactly: an opaque alpha of 255 or a flat
+// colour must not come out as 254.99999 and truncate to the byte below.
+double WeightedMean(const double* values, const double* weights, double weightSum)
+{
+    int first = 0;
+    while (first < 3 && weights[first] <= 0.0)
+        ++first;
+    const double base = values[first];
+    double sum = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        if (weights[i] > 0.0)
+            sum += weights[i] * (values[i] - base);
+    }
+    return base + sum / weightSum;
+}
+
 // A cell is nodata when every band that has a nodata value matches it there;
 // bands without one never make a cell nodata on their own.
 bool CellIsNoData(const BandSet& set, const double (*values)[4], int cell, double tolerance)
@@ -344,19 +361,19 @@ double KRTerrainData::GetBRasampleValue(double row, double col, bool ignoreNoDat
     const Quad q = MakeQuad(row, col, m_nWidth, m_nHeight);
     double values[4];
     LoadSamples(m_eFormat, m_pData, q.index, 4, values);
-    double sum = 0.0;
+    double weights[4] = {};
     double weightSum = 0.0;
     for (int i = 0; i < 4; ++i) {
         if (q.weight[i] <= 0.0)
             continue;
         if (!ignoreNoData && IsNoData(values[i], m_dNoDataValue, kMemberNoDataTolerance))
             continue;
-        sum += q.weight[i] * values[i];
+        weights[i] = q.weight[i];
         weightSum += q.weight[i];
     }
     if (weightSum <= 0.0)
         return m_dNoDataValue;
-    return ignoreNoData ? sum : sum / weightSum;
+    return WeightedMean(values, weights, weightSum);
 }
 
 void KRTerrainData::GetValue(double row, double col, const KRArray<KRTerrainData*>& bands,
@@ -427,10 +444,7 @@ void KRTerrainData::GetBRasampleValue(double row, double col, const KRArray<KRTe
     for (int k = 0; k < set.count; ++k) {
         if (set.grid[k] == nullptr)
             continue;
-        double sum = 0.0;
-        for (int i = 0; i < 4; ++i)
-            sum += weights[i] * values[k][i];
-        out[k] = sum / weightSum;
+        out[k] = WeightedMean(values[k], weights, weightSum);
     }
     FinishAlpha(set, out);
 }

@@ -14,6 +14,7 @@ namespace KRC {
 
 struct KRGORasterAccessorPluginProbe; // test access to the private steps
 struct KRBandWindow;                  // source block of one GDAL fetch (KRBandWindow.h)
+struct KRPixelPaint;                  // how one image fetch colours its pixels (KRImageFetch.cpp)
 
 //! Raster accessor over GDAL, plus a reader of NSDTF-DEM elevation text files.
 //! One object serves one raster at a time; OpenForRead closes the previous one.
@@ -61,6 +62,12 @@ public:
 
     bool OpenForRead(const KRString& path) override;
 
+    // Imagery.
+    void CheckInitColorInfo() override;
+    GetchResult FetchImageData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect, int* bandMap,
+                               bool flip) override;
+    GetchResult FetchImageData(KRImageData*& image, int x, int y, int level) override;
+
     // Terrain.
     GetchResult FetchTerrainData(KRTerrainData* terrain, const KRRect2d& rect, bool flip) override;
     GetchResult FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level) override;
@@ -70,6 +77,9 @@ public:
     double GetNoDataValue(bool& hasNoData) override;
     void LatLonToProBounds(const KRRect2d& in, KRRect2d& out) override;
     void LatLonToProPnt(double lon, double lat, double& x, double& y) override;
+
+    double GetStretchValue(double value, int band) override;
+    unsigned int GetColorFromTable(double value) override;
 
 private:
     friend struct KRGORasterAccessorPluginProbe;
@@ -93,6 +103,30 @@ private:
     bool ResetProjectionRef(bool imported);
     void SetAxisMappingStrategy(OGRSpatialReference* srs);
     KRRect2d TransformBounds(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps);
+
+    // Colour table, histogram and stretch.
+    KRColorset ReadColorset();
+    void CheckHistogram();
+    //! The stretch range of band slot `slot`: from opening, else GDAL's exact
+    //! statistics (stored back); false when GDAL has none.
+    bool ReadStretchRange(GDALRasterBand* band, int slot, double& min, double& max);
+
+    // Image paths.
+    //! Bands an image fetch samples: the raster's, 3 when alpha is ignored, at most 4.
+    int EffectiveBandCount() const;
+    //! Every sampled band equals the filter colour's component within 1e-10.
+    bool MatchesFilterColor(const double* sample, int bands) const;
+    //! Colours one pixel from its samples; notes a transparent pixel in `transparent`.
+    void ColorPixel(double* sample, const KRPixelPaint& paint, unsigned char* pixel, bool& transparent);
+    GetchResult FetchLatLonImageDataFromLatLonData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
+                                                   int* bandMap, bool flip);
+    GetchResult FetchLatLonImageDataFromProData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
+                                                int* bandMap, bool flip);
+    //! The image steps common to geographic and projected GDAL sources, once
+    //! the request is known in source units; `toSource` null for geographic ones.
+    GetchResult FetchImageFromBands(KRImageData& image, KRImageData*& newImage, const KRRect2d& rect,
+                                    const KRRect2d& srcRect, const int* bandMap, bool flip,
+                                    OGRCoordinateTransformation* toSource);
 
     // Terrain grids and paths.
     KRTerrainData* CreateBandRasterData(int width, int height);

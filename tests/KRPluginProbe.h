@@ -52,6 +52,10 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bandHasMax)
     KR_PROBE_MEMBER(m_bandHasMin)
     KR_PROBE_MEMBER(m_histograms)
+    KR_PROBE_MEMBER(m_histogramState)
+    KR_PROBE_MEMBER(m_filterColor)
+    KR_PROBE_MEMBER(m_colorset)
+    KR_PROBE_MEMBER(m_pColorDict)
 
     // Private steps.
     KR_PROBE_CALL(ReadTFW)
