@@ -134,6 +134,12 @@ public:
     double GetMaxValue() const { return m_dMaxValue; }
     bool IsMinMaxValid() const { return m_bMinMaxValid; }
 
+    //! The host's value-to-colour dictionary, consulted before the palette when
+    //! it has entries. The caller keeps it, alive while the accessor may colour
+    //! pixels; null removes it.
+    void SetColorDict(KRColorDictTable* dict) { m_pColorDict = dict; }
+    KRColorDictTable* GetColorDict() const { return m_pColorDict; }
+
 protected:
     KRString m_strFileName;
     int m_nProjType = 0;

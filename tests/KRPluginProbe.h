@@ -38,6 +38,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bOpened)
     // Own state.
     KR_PROBE_MEMBER(m_pDataset)
+    KR_PROBE_MEMBER(m_pBand)
     KR_PROBE_MEMBER(m_pDemData)
     KR_PROBE_MEMBER(m_bNsdtfDem)
     KR_PROBE_MEMBER(m_pSrcToLatLon)
@@ -64,6 +65,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_CALL(GetBandDataValue)
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
+    KR_PROBE_CALL(ReadColorset)
 };
 
 } // namespace KRC

@@ -1,0 +1,22 @@
+#pragma once
+// The command groups of gora. Each adds its subcommands to the application;
+// a command runs as its subcommand's callback (see GoraCore.h for the rules).
+
+#include <CLI/CLI.hpp>
+
+#include "GoraCore.h"
+
+namespace gora {
+
+//! info, to-source, prj: what the module makes of a file.
+void AddDescribeCommands(CLI::App& app, const Globals& globals);
+//! tile, image, quick: single pictures from the image fetches.
+void AddImageCommands(CLI::App& app, const Globals& globals);
+//! mosaic, render: neighbouring tiles of one level joined into one picture.
+void AddRenderCommands(CLI::App& app, const Globals& globals);
+//! terrain: one elevation grid as JSON.
+void AddTerrainCommands(CLI::App& app, const Globals& globals);
+//! pixels, reproject, dem2tif: direct reads and raster output.
+void AddDirectCommands(CLI::App& app, const Globals& globals);
+
+} // namespace gora

@@ -1,0 +1,367 @@
+// pixels, reproject, dem2tif: direct reads and raster output.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include <cpl_progress.h>
+#include <gdal.h>
+
+#include "GoraCommands.h"
+
+using nlohmann::json;
+using namespace KRC;
+
+namespace gora {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// pixels
+
+constexpr long long kMostBlockPixels = 1LL << 20;
+
+template <class T> double Load(const unsigned char* p)
+{
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return static_cast<double>(v);
+}
+
+//! One sample of a multi-band buffer as a double, by the buffer's format.
+double SampleAt(const unsigned char* p, enumRasterDataFromat format)
+{
+    switch (format) {
+    case RDF_UInt8: return *p;
+    case RDF_Int16: return Load<std::int16_t>(p);
+    case RDF_UInt16: return Load<std::uint16_t>(p);
+    case RDF_Float32: return Load<float>(p);
+    case RDF_Int32: return Load<std::int32_t>(p);
+    case RDF_UInt32: return Load<std::uint32_t>(p);
+    case RDF_Int64: return Load<std::int64_t>(p);
+    case RDF_Float64: return Load<double>(p);
+    default: return 0.0;
+    }
+}
+
+//! Rows [r0, r1] and columns [c0, c1] as the host names them (inclusive).
+struct PixelBlock {
+    std::vector<int> rows;
+    std::vector<int> cols;
+
+    int Width() const { return cols[1] - cols[0] + 1; }
+    int Height() const { return rows[1] - rows[0] + 1; }
+};
+
+//! Every band of every pixel of a multi-band buffer, rows as the buffer holds them.
+json BufferJson(const KRPixelDataMultiBand& buffer)
+{
+    const size_t bytes = static_cast<size_t>(buffer.GetPerBandValueBytes());
+    const size_t bands = static_cast<size_t>(buffer.GetBandCount());
+    const size_t w = static_cast<size_t>(buffer.GetWidth());
+    const size_t h = static_cast<size_t>(buffer.GetHeight());
+    json rows = json::array();
+    if (bytes == 0 || buffer.GetData() == nullptr || buffer.GetDataBytes() < w * h * bands * bytes)
+        return rows;
+    for (size_t r = 0; r < h; ++r) {
+        json row = json::array();
+        for (size_t c = 0; c < w; ++c) {
+            json pixel = json::array();
+            for (size_t k = 0; k < bands; ++k)
+                pixel.push_back(
+                    JsonNumber(SampleAt(buffer.GetData() + ((r * w + c) * bands + k) * bytes, buffer.GetDataFormat())));
+            row.push_back(std::move(pixel));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void PrintRows(const std::string& title, const json& rowNumbers, const json& rows)
+{
+    std::cout << title << "\n";
+    for (size_t r = 0; r < rows.size(); ++r) {
+        std::cout << "  row " << rowNumbers[r].get<int>() << ":";
+        for (const json& pixel : rows[r]) {
+            std::cout << " (";
+            for (size_t k = 0; k < pixel.size(); ++k)
+                std::cout << (k ? "," : "") << (pixel[k].is_null() ? std::string("nan") : pixel[k].dump());
+            std::cout << ")";
+        }
+        std::cout << "\n";
+    }
+}
+
+struct PixelsArgs {
+    Source source;
+    PixelBlock block;
+    int band = 0;
+    bool colors = false;
+    bool json = false;
+    DisplayOptions display;
+};
+
+void CheckBlock(KRRasterDataAccessor& a, const PixelsArgs& args)
+{
+    const PixelBlock& b = args.block;
+    const auto inside = [](const std::vector<int>& range, std::uint64_t size) {
+        return range[0] >= 0 && range[0] <= range[1] && static_cast<std::uint64_t>(range[1]) < size;
+    };
+    if (!inside(b.rows, a.GetHeight()) || !inside(b.cols, a.GetWidth()))
+        throw Error(args.source.raster, "the block lies outside the raster's " + std::to_string(a.GetHeight()) +
+                                            " rows and " + std::to_string(a.GetWidth()) + " columns");
+    if (static_cast<long long>(b.Width()) * b.Height() > kMostBlockPixels)
+        throw Error(args.source.raster, "the block is larger than 1048576 pixels");
+    if (args.band > 0 && !a.BeginRead(args.band))
+        throw Error(args.source.raster, "has no band " + std::to_string(args.band));
+}
+
+//! Host row numbers of the buffer's rows: the buffer always holds GDAL's
+//! top row first, and the host counts rows up from the bottom when the row flag is set.
+json RowNumbers(KRRasterDataAccessor& a, const PixelBlock& b, bool flip)
+{
+    const bool upward = a.IsDataReverse() != flip;
+    json numbers = json::array();
+    for (int k = 0; k < b.Height(); ++k)
+        numbers.push_back(upward ? b.rows[1] - k : b.rows[0] + k);
+    return numbers;
+}
+
+json ReadBlock(KRRasterDataAccessor& a, const PixelsArgs& args)
+{
+    const PixelBlock& b = args.block;
+    const bool flip = args.display.flip;
+    bool hasNoData = false;
+    const double noData = a.GetNoDataValue(hasNoData);
+    KRPixelDataMultiBand values(b.Width(), b.Height(), a.GetBandCount(), a.GetRasterDataFormat(), hasNoData, noData,
+                                1.0);
+    if (!a.ReadPixels(values, b.rows[0], b.rows[1], b.cols[0], b.cols[1], flip))
+        throw Error(args.source.raster, "the module read no pixels");
+    json out = {{"rows", RowNumbers(a, b, flip)},
+                {"columns", {b.cols[0], b.cols[1]}},
+                {"bands", a.GetBandCount()},
+                {"dataFormat", static_cast<int>(a.GetRasterDataFormat())},
+                {"values", BufferJson(values)}};
+    if (args.colors) {
+        const std::unique_ptr<KRPixelDataMultiBand> colors(
+            a.ReadColors(b.rows[0], b.rows[1], b.cols[0], b.cols[1], flip));
+        if (!colors)
+            throw Error(args.source.raster, "the module read no colours");
+        out["colors"] = BufferJson(*colors);
+    }
+    return out;
+}
+
+void AddPixels(CLI::App& app, const Globals& globals)
+{
+    auto* cmd = app.add_subcommand("pixels", "print the raw values (and display colours) of a block of pixels");
+    auto args = std::make_shared<PixelsArgs>();
+    AddSource(*cmd, args->source);
+    cmd->add_option("--rows", args->block.rows,
+                    "FIRST LAST row, inclusive; counted up from the bottom when the first row is the north one "
+                    "(unless --flip), as the host counts")
+        ->expected(2)
+        ->required();
+    cmd->add_option("--cols", args->block.cols, "FIRST LAST column, inclusive")->expected(2)->required();
+    cmd->add_option("--band", args->band, "make this band (1-based) the current one: it decides the sample type")
+        ->check(CLI::PositiveNumber);
+    cmd->add_flag("--colors", args->colors, "also print the display bytes the module makes of them");
+    cmd->add_flag("--json", args->json, "print one JSON object");
+    AddDisplayOptions(*cmd, args->display);
+    cmd->callback([&globals, args] {
+        Accessor a = OpenSource(globals, args->source);
+        ApplyDisplay(a, args->display);
+        CheckBlock(*a, *args);
+        const json out = ReadBlock(*a, *args);
+        if (args->json) {
+            std::cout << out.dump() << "\n";
+            return;
+        }
+        PrintRows("values (" + std::to_string(out["bands"].get<int>()) + " bands, sample format " +
+                      std::to_string(out["dataFormat"].get<int>()) + "):",
+                  out["rows"], out["values"]);
+        if (args->colors)
+            PrintRows("colours (display bytes):", out["rows"], out["colors"]);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// reproject
+
+const std::map<std::string, int> kDefinitionKinds = {{"proj4", 0}, {"prj", 1}, {"esri", 2}, {"wkt", 3}, {"epsg", 4}};
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+bool AllDigits(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+//! The kind the module's ReprojectImage takes, guessed from the text unless
+//! named; an EPSG code loses its "EPSG:" and a .prj path becomes absolute.
+int DefinitionKind(std::string& definition, const std::string& kind)
+{
+    if (StartsWithNoCase(definition, "epsg:"))
+        definition.erase(0, 5);
+    if (kind != "auto")
+        return kDefinitionKinds.at(kind);
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(definition, ignored)) {
+        definition = std::filesystem::absolute(definition).string();
+        return kDefinitionKinds.at("prj");
+    }
+    if (AllDigits(definition))
+        return kDefinitionKinds.at("epsg");
+    if (definition.find('+') == 0)
+        return kDefinitionKinds.at("proj4");
+    if (definition.find('[') != std::string::npos) {
+        const bool esri = definition.find("AUTHORITY[") == std::string::npos &&
+                          (definition.find("GCS_") != std::string::npos || definition.find("D_") != std::string::npos);
+        return kDefinitionKinds.at(esri ? "esri" : "wkt");
+    }
+    throw CLI::ValidationError("--to", "cannot tell what kind of definition this is; name it with --kind");
+}
+
+struct ReprojectArgs {
+    Source source;
+    std::string output;
+    std::string to;
+    std::string kind = "auto";
+};
+
+void AddReproject(CLI::App& app, const Globals& globals)
+{
+    auto* cmd = app.add_subcommand("reproject", "write a reprojected copy of the raster (driver from the extension)");
+    auto args = std::make_shared<ReprojectArgs>();
+    AddSource(*cmd, args->source);
+    AddOutputFile(*cmd, args->output, "output", "raster file to write (.tif, .img, ...)");
+    cmd->add_option("--to", args->to,
+                    "target coordinate system: EPSG code (32632 or EPSG:32632), Proj4, WKT, ESRI text or a .prj path")
+        ->required();
+    cmd->add_option("--kind", args->kind, "what --to holds: auto, epsg, proj4, wkt, esri or prj")->capture_default_str()
+        ->check(CLI::IsMember({"auto", "epsg", "proj4", "wkt", "esri", "prj"}));
+    cmd->callback([&globals, args] {
+        std::string definition = args->to;
+        const int kind = DefinitionKind(definition, args->kind);
+        Accessor a = OpenSource(globals, args->source);
+        PendingOutput output(args->output);
+        if (!a->ReprojectImage(KRString(output.TempPath().c_str()), KRString(definition.c_str()), kind,
+                               GDALTermProgress, nullptr))
+            throw Error(args->output, "the module could not reproject into it (unknown system or driver?)");
+        output.Commit();
+        std::cout << "wrote " << args->output << "\n";
+    });
+}
+
+// ---------------------------------------------------------------------------
+// dem2tif
+
+constexpr long long kMostOutputPixels = 1LL << 30;
+constexpr long long kStripSamples = 1LL << 20;
+
+//! The WGS84 grid of the output: one pixel centred on each sample step.
+struct OutputGrid {
+    double west = 0.0;
+    double north = 0.0;
+    double step = 0.0;
+    int width = 0;
+    int height = 0;
+};
+
+OutputGrid GridOf(KRRasterDataAccessor& a, const std::string& raster)
+{
+    const KRRect2d bounds = a.GetLatLonBounds().GetGeoBounds();
+    OutputGrid g;
+    g.west = bounds.left;
+    g.north = bounds.top;
+    g.step = a.GetLatLonResX();
+    const double columns = std::round(bounds.Width() / g.step) + 1.0;
+    const double rows = std::round(bounds.Height() / g.step) + 1.0;
+    if (a.GetProjType() == 0 || !(g.step > 0.0) || !std::isfinite(columns) || !std::isfinite(rows) ||
+        columns < 1.0 || rows < 1.0)
+        throw Error(raster, "has no WGS84 extent (give its coordinate system with --proj4)");
+    if (columns * rows > static_cast<double>(kMostOutputPixels))
+        throw Error(raster, "would make a GeoTIFF of more than 2^30 pixels");
+    g.width = static_cast<int>(columns);
+    g.height = static_cast<int>(rows);
+    return g;
+}
+
+//! Rows [y0, y0 + n) of the output, fetched as one terrain rectangle and
+//! turned to GDAL's order (north row first).
+std::vector<float> FetchStrip(KRRasterDataAccessor& a, const OutputGrid& g, int y0, int n, const std::string& raster)
+{
+    KRTerrainData grid(KRTerrainData::Structure{});
+    grid.SetWidth(g.width);
+    grid.SetHeight(n);
+    grid.SetDataFormat(RDF_Float32);
+    if (!grid.CreateData())
+        throw Error(raster, "cannot allocate a strip of the output");
+    const KRRect2d rect(g.west, g.north - y0 * g.step, g.west + (g.width - 1) * g.step,
+                        g.north - (y0 + n - 1) * g.step);
+    if (a.FetchTerrainData(&grid, rect, false) != GetchResult_Delivered)
+        throw Error(raster, "the terrain fetch delivered nothing for rows " + std::to_string(y0) + " to " +
+                                std::to_string(y0 + n - 1));
+    std::vector<float> strip(static_cast<size_t>(g.width) * static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < g.width; ++c)
+            strip[static_cast<size_t>(r) * static_cast<size_t>(g.width) + static_cast<size_t>(c)] =
+                static_cast<float>(grid.GetValue(n - 1 - r, c));
+    }
+    return strip;
+}
+
+struct Dem2TifArgs {
+    Source source;
+    std::string tif;
+};
+
+void AddDem2Tif(CLI::App& app, const Globals& globals)
+{
+    auto* cmd = app.add_subcommand(
+        "dem2tif", "turn an elevation file into a WGS84 Float32 GeoTIFF through the module's terrain fetch");
+    auto args = std::make_shared<Dem2TifArgs>();
+    AddSource(*cmd, args->source);
+    AddOutputFile(*cmd, args->tif, "tif", "GeoTIFF file to write");
+    cmd->callback([&globals, args] {
+        Accessor dem = OpenSource(globals, args->source);
+        const OutputGrid g = GridOf(*dem, args->source.raster);
+        PendingOutput output(args->tif);
+        Accessor tif = NewAccessor(globals);
+        if (!tif->CreateRasterFile(KRString(output.TempPath().c_str()), g.width, g.height, g.step,
+                                   g.west - g.step / 2, g.north + g.step / 2, 1, GDT_Float32, false))
+            throw Error(args->tif, "the module could not create the GeoTIFF");
+        const int stripRows = static_cast<int>(std::clamp<long long>(kStripSamples / g.width, 1, g.height));
+        Progress progress((g.height + stripRows - 1) / stripRows, 16);
+        for (int y0 = 0; y0 < g.height; y0 += stripRows) {
+            const int n = std::min(stripRows, g.height - y0);
+            std::vector<float> strip = FetchStrip(*dem, g, y0, n, args->source.raster);
+            if (!tif->WriteRasterFile(0, y0, g.width, n, strip.data()))
+                throw Error(args->tif, "the module could not write rows " + std::to_string(y0));
+            progress.Step();
+        }
+        tif->Close(); // flushes the GeoTIFF
+        output.Commit();
+        std::cout << "wrote " << args->tif << " (" << g.width << " x " << g.height << ", " << g.step
+                  << " degrees per pixel)\n";
+    });
+}
+
+} // namespace
+
+void AddDirectCommands(CLI::App& app, const Globals& globals)
+{
+    AddPixels(app, globals);
+    AddReproject(app, globals);
+    AddDem2Tif(app, globals);
+}
+
+} // namespace gora
