@@ -62,7 +62,7 @@ function finestImageLevel(description) {
 
 function boundsRectangle(description) {
   const b = description.wgs84Bounds;
-  return Cesium.Rectangle.fromDegrees(b.left, b.bottom, b.right, b.top);
+  return Cesium.Rectangle.fromDegrees(b.west, b.south, b.east, b.north);
 }
 
 function makeImagery(description, tilingScheme, log) {
