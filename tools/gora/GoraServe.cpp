@@ -74,6 +74,20 @@ void NoStore(httplib::Response& res)
     res.set_header("Cache-Control", "no-store");
 }
 
+//! httplib compresses a body for clients that accept brotli, at brotli's
+//! slowest setting: tens of seconds for CesiumJS. A body handed over through a
+//! content provider goes out as it is.
+void SendAsIs(httplib::Response& res)
+{
+    auto body = std::make_shared<std::string>(std::move(res.body));
+    res.body.clear();
+    const std::string type = res.get_header_value("Content-Type");
+    res.headers.erase("Content-Type"); // set again below
+    res.set_content_provider(body->size(), type, [body](size_t offset, size_t length, httplib::DataSink& sink) {
+        return offset <= body->size() && length <= body->size() - offset && sink.write(body->data() + offset, length);
+    });
+}
+
 } // namespace
 
 int ParseTile(const std::string& level, const std::string& x, const std::string& y, TileRef& tile)
@@ -160,6 +174,7 @@ TileServer::TileServer(const ServedRasters& rasters, const std::string& webDir)
     r.server.set_file_extension_and_mimetype_mapping("wasm", "application/wasm");
     // The page's folder is the only one served: httplib refuses paths that climb out of it.
     r.server.set_mount_point("/", webDir);
+    r.server.set_file_request_handler([](const httplib::Request&, httplib::Response& res) { SendAsIs(res); });
 }
 
 TileServer::~TileServer() = default;

@@ -141,23 +141,25 @@ function wireTerrainSwitch(widget, terrain) {
   });
 }
 
-// Loaded means the flight is over and the globe's load queue stayed empty for a
-// few frames in a row (it is briefly empty between batches).
+// Loaded means the flight is over and the globe's load queue stayed empty for
+// a second (it is briefly empty between batches). Each check asks for a frame,
+// since frames are what move the queue along.
 function watchLoading(widget) {
-  let quietFrames = 0;
-  widget.scene.postRender.addEventListener(() => {
-    quietFrames = widget.scene.globe.tilesLoaded ? quietFrames + 1 : 0;
-    if (goraStatus.flown && quietFrames >= 10) {
+  let quietChecks = 0;
+  setInterval(() => {
+    widget.scene.requestRender();
+    quietChecks = widget.scene.globe.tilesLoaded ? quietChecks + 1 : 0;
+    if (goraStatus.flown && quietChecks >= 4) {
       goraStatus.tilesLoaded = true;
     }
-  });
+  }, 250);
 }
 
 // Looks at the raster from the south at an angle, so that relief shows.
 function flyToRaster(widget, description) {
   const sphere = Cesium.BoundingSphere.fromRectangle3D(boundsRectangle(description));
   widget.camera.flyToBoundingSphere(sphere, {
-    offset: new Cesium.HeadingPitchRange(0, Cesium.Math.toRadians(-50), sphere.radius * 2.2),
+    offset: new Cesium.HeadingPitchRange(0, Cesium.Math.toRadians(-40), sphere.radius * 2.4),
     duration: 2,
     complete: () => {
       goraStatus.flown = true;
@@ -185,6 +187,8 @@ async function start() {
     baseLayer: makeImagery(description.imagery, tilingScheme, log),
     terrainProvider: terrain,
     msaaSamples: 1,
+    // Frames only when something changed: a software renderer keeps its CPU for loading tiles.
+    requestRenderMode: true,
   });
   goraStatus.started = true;
   window.goraWidget = widget;
