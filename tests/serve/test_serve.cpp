@@ -15,10 +15,20 @@ namespace {
 constexpr int kSamples = 33;
 
 //! Pixels of a PNG decoded by GDAL: band b of (row, col) at index (row * width + col) * bands + b.
+using Rgba = std::array<int, 4>;
+
 struct Decoded {
     int width = 0, height = 0, bands = 0;
     std::vector<unsigned char> pixels;
-    int At(int row, int col, int band) const { return pixels[(static_cast<size_t>(row) * width + col) * bands + band]; }
+
+    Rgba RgbaAt(int row, int col) const
+    {
+        Rgba rgba{-1, -1, -1, -1};
+        const size_t first = (static_cast<size_t>(row) * width + col) * bands;
+        for (int b = 0; b < bands && b < 4 && first + b < pixels.size(); ++b)
+            rgba[b] = pixels[first + b];
+        return rgba;
+    }
 };
 
 Decoded DecodePng(const std::string& png)
@@ -88,13 +98,22 @@ protected:
         const gora::Globals globals{KR_MODULE_DIR};
         m_imagery = std::make_unique<gora::Accessor>(gora::OpenSource(globals, {m_dir.File("image.tif"), ""}));
         m_terrain = std::make_unique<gora::Accessor>(gora::OpenSource(globals, {m_dir.File("dem.tif"), ""}));
-        m_server = std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, **m_terrain}, m_dir.File("web"));
+        Serve(false);
+    }
+
+    void TearDown() override { StopServing(); }
+
+    void Serve(bool flip)
+    {
+        StopServing();
+        m_server = std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, **m_terrain, flip},
+                                                      m_dir.File("web"));
         m_port = m_server->Bind(0);
         ASSERT_GT(m_port, 0);
         m_listener = std::thread([this] { m_server->Listen(); });
     }
 
-    void TearDown() override
+    void StopServing()
     {
         if (m_listener.joinable()) {
             m_server->Stop();
@@ -108,6 +127,20 @@ protected:
         return client.Get(path);
     }
 
+    //! The body of a 200 answer of that type; empty (and a failure) otherwise.
+    std::string Body(const std::string& path, const std::string& type)
+    {
+        const auto res = Get(path);
+        if (!res || res->status != 200 || res->get_header_value("Content-Type") != type) {
+            ADD_FAILURE() << path << ": no 200 answer of type " << type;
+            return {};
+        }
+        return res->body;
+    }
+
+    Decoded ImageTile(const std::string& path) { return DecodePng(Body(path, "image/png")); }
+    std::vector<float> TerrainTile(const std::string& path) { return Heights(Body(path, "application/octet-stream")); }
+
     krtest::TempDir m_dir;
     std::unique_ptr<gora::Accessor> m_imagery, m_terrain;
     std::unique_ptr<gora::TileServer> m_server;
@@ -116,45 +149,46 @@ protected:
 };
 
 // Level 5 tiles are 5.625 degrees: column 33 spans 5.625..11.25 E, row 8 spans
-// 45..39.375 N, so the raster covers only its eastern part.
+// 45..39.375 N, so the raster covers only its eastern part. Pixel centres:
+// column 250 lies at 11.1 E, row 10 at 44.8 N, row 200 at 40.6 N.
+constexpr const char* kImageTile = "/tiles/image/5/33/8.png";
+const Rgba kRed{200, 0, 0, 255};
+const Rgba kBlue{0, 0, 200, 255};
+
 TEST_F(ServeTest, ImageTileIsNorthUpRgbaAndTransparentOffTheRaster)
 {
-    const auto res = Get("/tiles/image/5/33/8.png");
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
-    const Decoded png = DecodePng(res->body);
+    const Decoded png = ImageTile(kImageTile);
     ASSERT_EQ(png.width, 256);
     ASSERT_EQ(png.height, 256);
     ASSERT_EQ(png.bands, 4);
-    // Pixel centres: column 250 lies at 11.1 E, row 10 at 44.8 N, row 200 at 40.6 N.
-    const std::array<int, 4> north{png.At(10, 250, 0), png.At(10, 250, 1), png.At(10, 250, 2), png.At(10, 250, 3)};
-    const std::array<int, 4> south{png.At(200, 250, 0), png.At(200, 250, 1), png.At(200, 250, 2),
-                                   png.At(200, 250, 3)};
-    EXPECT_EQ(north, (std::array<int, 4>{200, 0, 0, 255}));
-    EXPECT_EQ(south, (std::array<int, 4>{0, 0, 200, 255}));
-    EXPECT_EQ(png.At(128, 20, 3), 0) << "west of 10 E there is no raster";
+    EXPECT_EQ(png.RgbaAt(10, 250), kRed);
+    EXPECT_EQ(png.RgbaAt(200, 250), kBlue);
+    EXPECT_EQ(png.RgbaAt(128, 20)[3], 0) << "west of 10 E there is no raster";
+}
+
+// The flip display option reads a north-up raster's rows the other way round.
+TEST_F(ServeTest, FlipOptionReachesTheImageTiles)
+{
+    Serve(true);
+    const Decoded png = ImageTile(kImageTile);
+    ASSERT_EQ(png.bands, 4);
+    EXPECT_EQ(png.RgbaAt(10, 250), kBlue);
+    EXPECT_EQ(png.RgbaAt(200, 250), kRed);
 }
 
 TEST_F(ServeTest, ImageTileOffTheRasterIsTransparent)
 {
-    const auto res = Get("/tiles/image/5/0/0.png");
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    const Decoded png = DecodePng(res->body);
+    const Decoded png = ImageTile("/tiles/image/5/0/0.png");
     ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.At(0, 0, 3), 0);
-    EXPECT_EQ(png.At(255, 255, 3), 0);
+    EXPECT_EQ(png.RgbaAt(0, 0)[3], 0);
+    EXPECT_EQ(png.RgbaAt(255, 255)[3], 0);
 }
 
 // Level 6 tile (67, 16) spans 8.4375..11.25 E and 45..42.1875 N: its northern
 // edge lies on the raster's and its southern edge 2.8125 degrees further south.
 TEST_F(ServeTest, TerrainTileRowsRunFromNorthToSouth)
 {
-    const auto res = Get("/tiles/terrain/6/67/16.f32");
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    const std::vector<float> heights = Heights(res->body);
+    const std::vector<float> heights = TerrainTile("/tiles/terrain/6/67/16.f32");
     ASSERT_EQ(heights.size(), static_cast<size_t>(kSamples * kSamples));
     const int eastColumn = kSamples - 1;
     // Within one source pixel's rise: where a sample sits inside its pixel is the module's business.
@@ -166,21 +200,13 @@ TEST_F(ServeTest, TerrainTileRowsRunFromNorthToSouth)
 
 TEST_F(ServeTest, TerrainTileOffTheRasterIsFlat)
 {
-    const auto res = Get("/tiles/terrain/2/0/0.f32");
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    const std::vector<float> heights = Heights(res->body);
-    ASSERT_EQ(heights.size(), static_cast<size_t>(kSamples * kSamples));
-    for (float h : heights)
-        ASSERT_EQ(h, 0.0f);
+    const std::vector<float> heights = TerrainTile("/tiles/terrain/2/0/0.f32");
+    EXPECT_EQ(heights, std::vector<float>(kSamples * kSamples, 0.0f));
 }
 
 TEST_F(ServeTest, DescriptionGivesBothRastersBounds)
 {
-    const auto res = Get("/api/description");
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    const auto description = nlohmann::json::parse(res->body);
+    const auto description = nlohmann::json::parse(Body("/api/description", "application/json"));
     for (const char* which : {"imagery", "terrain"}) {
         const auto& bounds = description.at(which).at("wgs84Bounds");
         EXPECT_NEAR(bounds.at("west").get<double>(), 10.0, 1e-9) << which;

@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -189,11 +190,19 @@ int TileServer::Bind(int port)
 
 bool TileServer::Listen()
 {
-    return m_pRoutes->server.listen_after_bind();
+    m_bListening = true;
+    const bool ran = m_bStopRequested || m_pRoutes->server.listen_after_bind();
+    m_bListening = false;
+    return ran;
 }
 
 void TileServer::Stop()
 {
+    m_bStopRequested = true;
+    // httplib ignores a stop that comes before its loop runs: once Listen has
+    // begun, wait for the loop (or for Listen to give up) before stopping it.
+    while (m_bListening && !m_pRoutes->server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_pRoutes->server.stop();
 }
 

@@ -2,6 +2,7 @@
 // gora serve: the module's image and terrain tiles over HTTP, for the globe
 // page in the page's folder (gora-web beside gora, made at build time).
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -36,11 +37,14 @@ public:
     int Bind(int port);
     //! Answers requests until Stop; false when it could not run.
     bool Listen();
+    //! Ends Listen, on any thread, whether it has begun yet or not.
     void Stop();
 
 private:
     struct Routes;
     std::unique_ptr<Routes> m_pRoutes;
+    std::atomic<bool> m_bListening{false};
+    std::atomic<bool> m_bStopRequested{false};
 };
 
 } // namespace gora
