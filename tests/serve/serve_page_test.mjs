@@ -94,6 +94,25 @@ async function screenshotColours(page, png) {
   }, png.toString("base64"));
 }
 
+async function waitForTiles(page) {
+  const started = Date.now();
+  await page.waitForFunction(() => window.goraStatus?.tilesLoaded || window.goraStatus?.error,
+                             null, { timeout: TILES_LOADED_MS, polling: 500 });
+  console.log(`tiles loaded after ${((Date.now() - started) / 1000).toFixed(1)} s`);
+}
+
+// The readout's text with the cursor at the middle of the page, and the elevation it shows.
+async function readoutAtCentre(page) {
+  const viewport = page.viewportSize();
+  await page.mouse.move(viewport.width / 2 + 1, viewport.height / 2);
+  await page.mouse.move(viewport.width / 2, viewport.height / 2);
+  await page.waitForTimeout(500);
+  const text = await page.locator("#readout").textContent();
+  console.log(`readout at the centre: ${text.replace(/\n/g, " | ")}`);
+  const elevation = /elevation (-?[\d.]+) m/.exec(text);
+  return { text, elevation: elevation ? Number(elevation[1]) : NaN };
+}
+
 function tileAnswers(responses, kind) {
   return responses.filter((r) => r.path.startsWith(`/tiles/${kind}/`));
 }
@@ -108,28 +127,25 @@ async function checkGlobe(context, baseUrl, failures) {
   page.on("console", (m) => m.type() === "error" && pageErrors.push(m.text()));
   page.on("request", (r) => /^https?:/.test(r.url()) && !r.url().startsWith(baseUrl) && foreign.push(r.url()));
 
-  const started = Date.now();
   await page.goto(baseUrl);
-  await page.waitForFunction(() => window.goraStatus?.tilesLoaded || window.goraStatus?.error,
-                             null, { timeout: TILES_LOADED_MS, polling: 500 });
-  console.log(`tiles loaded after ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  await waitForTiles(page);
   const status = await page.evaluate(() => window.goraStatus);
   check(status.error === null, `the page reports no error (${status.error})`, failures);
 
-  const viewport = page.viewportSize();
-  await page.mouse.move(viewport.width / 2, viewport.height / 2);
-  await page.waitForTimeout(500);
-  const readout = await page.locator("#readout").textContent();
-  console.log(`readout at the centre: ${readout.replace(/\n/g, " | ")}`);
-  check(/level \d+/.test(readout), "the readout names the tile level under the cursor", failures);
-  const elevation = /elevation (-?[\d.]+) m/.exec(readout);
-  check(elevation && Number(elevation[1]) > 0, "the readout shows a positive elevation over the sample", failures);
+  const terrainReadout = await readoutAtCentre(page);
+  check(/level \d+/.test(terrainReadout.text), "the readout names the tile level under the cursor", failures);
+  check(terrainReadout.elevation > 0, "the readout shows a positive elevation over the sample", failures);
 
   const png = await page.screenshot({ path: options.screenshot });
   const colours = await screenshotColours(page, png);
   console.log(`screenshot ${options.screenshot}: ${colours.distinct} colours, commonest covers ` +
               `${(100 * colours.commonest).toFixed(1)} %`);
   check(colours.distinct > 100 && colours.commonest < 0.9, "the screenshot is not blank", failures);
+
+  await page.locator("#terrain-switch").uncheck();
+  await waitForTiles(page);
+  const flatReadout = await readoutAtCentre(page);
+  check(Math.abs(flatReadout.elevation) < 1, "switched to the flat map, the elevation is 0", failures);
 
   for (const kind of ["image", "terrain"]) {
     const answers = tileAnswers(responses, kind);

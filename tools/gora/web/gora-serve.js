@@ -132,18 +132,18 @@ function trackCursor(widget, log) {
   }, Cesium.ScreenSpaceEventType.MOUSE_MOVE);
 }
 
-function wireTerrainSwitch(widget, terrain) {
+function wireTerrainSwitch(widget, terrain, restartLoading) {
   const flat = new Cesium.EllipsoidTerrainProvider();
   const toggle = document.getElementById("terrain-switch");
   toggle.addEventListener("change", () => {
-    goraStatus.tilesLoaded = false;
     widget.terrainProvider = toggle.checked ? terrain : flat;
+    restartLoading();
   });
 }
 
 // Loaded means the flight is over and the globe's load queue stayed empty for
 // a second (it is briefly empty between batches). Each check asks for a frame,
-// since frames are what move the queue along.
+// since frames are what move the queue along. Returns what starts the watch anew.
 function watchLoading(widget) {
   let quietChecks = 0;
   setInterval(() => {
@@ -153,6 +153,10 @@ function watchLoading(widget) {
       goraStatus.tilesLoaded = true;
     }
   }, 250);
+  return () => {
+    quietChecks = 0;
+    goraStatus.tilesLoaded = false;
+  };
 }
 
 // Looks at the raster from the south at an angle, so that relief shows.
@@ -192,9 +196,8 @@ async function start() {
   });
   goraStatus.started = true;
   window.goraWidget = widget;
-  wireTerrainSwitch(widget, terrain);
+  wireTerrainSwitch(widget, terrain, watchLoading(widget));
   trackCursor(widget, log);
-  watchLoading(widget);
   flyToRaster(widget, description.imagery);
 }
 
