@@ -23,8 +23,7 @@ constexpr double kOpaque = 255.0;
 
 // Like a C cast (truncation toward zero), but out-of-range values saturate to
 // the type's limits and NaN becomes 0, so no conversion is undefined.
-template <class T>
-T SaturateCast(double value)
+template <class T> T SaturateCast(double value)
 {
     if constexpr (std::is_floating_point_v<T>) {
         if constexpr (sizeof(T) < sizeof(double)) {
@@ -48,16 +47,14 @@ T SaturateCast(double value)
     }
 }
 
-template <class T>
-double Load(const unsigned char* data, std::size_t index)
+template <class T> double Load(const unsigned char* data, std::size_t index)
 {
     T value;
     std::memcpy(&value, data + index * sizeof(T), sizeof(T));
     return static_cast<double>(value);
 }
 
-template <class T>
-void Store(unsigned char* data, std::size_t index, double value)
+template <class T> void Store(unsigned char* data, std::size_t index, double value)
 {
     const T stored = SaturateCast<T>(value);
     std::memcpy(data + index * sizeof(T), &stored, sizeof(T));
@@ -65,8 +62,7 @@ void Store(unsigned char* data, std::size_t index, double value)
 
 // Calls f with a value of the element type of `format`, so a caller picks the
 // type once and then reads with a fixed-type loop.
-template <class F>
-bool DispatchFormat(enumRasterDataFromat format, F&& f)
+template <class F> bool DispatchFormat(enumRasterDataFromat format, F&& f)
 {
     switch (format) {
     case RDF_UInt8:
@@ -232,9 +228,7 @@ void FinishAlpha(const BandSet& set, double* out)
 
 } // namespace
 
-KRTerrainData::KRTerrainData(const Structure& info) : m_info(info)
-{
-}
+KRTerrainData::KRTerrainData(const Structure& info) : m_info(info) {}
 
 KRTerrainData::~KRTerrainData()
 {
@@ -342,8 +336,8 @@ double KRTerrainData::GetValue(int row, int col) const
 {
     if (m_pData == nullptr || row < 0 || row >= m_nHeight || col < 0 || col >= m_nWidth)
         return 0.0;
-    const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth) +
-                              static_cast<std::size_t>(col);
+    const std::size_t index =
+        static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth) + static_cast<std::size_t>(col);
     double value = 0.0;
     LoadSamples(m_eFormat, m_pData, &index, 1, &value);
     return value;
@@ -405,8 +399,7 @@ void KRTerrainData::GetValue(double row, double col, const KRArray<KRTerrainData
 }
 
 void KRTerrainData::GetBRasampleValue(double row, double col, const KRArray<KRTerrainData*>& bands,
-                                      const KRArray<double>& noData, double* out, bool ignoreNoData,
-                                      double tolerance)
+                                      const KRArray<double>& noData, double* out, bool ignoreNoData, double tolerance)
 {
     if (out == nullptr)
         return;

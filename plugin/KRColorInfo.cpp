@@ -20,7 +20,7 @@ namespace KRC {
 
 namespace {
 
-constexpr int kStatSlots = 4;          // bands that have stretch ranges
+constexpr int kStatSlots = 4;            // bands that have stretch ranges
 constexpr double kClipFraction = 0.0025; // share of non-zero pixels cut off each end
 // One bucket per integer value is only sensible for modest ranges: 2^22
 // buckets (32 MiB of counters) cover every 16-bit band and then some. Wider

@@ -39,15 +39,9 @@ struct TypeFormat {
 // CFloat32 as 8-byte samples of the same total width; CFloat64 and the 64-bit
 // integers have no counterpart.
 constexpr TypeFormat kTypeFormats[] = {
-    {GDT_Byte, RDF_UInt8, PF_L8},
-    {GDT_UInt16, RDF_UInt16, PF_L16},
-    {GDT_Int16, RDF_Int16, PF_L16},
-    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8},
-    {GDT_Int32, RDF_Int32, PF_X8R8G8B8},
-    {GDT_Float32, RDF_Float32, PF_R32F},
-    {GDT_Float64, RDF_Float64, PF_R64F},
-    {GDT_CInt16, RDF_Int32, PF_X8R8G8B8},
-    {GDT_CInt32, RDF_Int64, PF_G32R32F},
+    {GDT_Byte, RDF_UInt8, PF_L8},          {GDT_UInt16, RDF_UInt16, PF_L16},     {GDT_Int16, RDF_Int16, PF_L16},
+    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8}, {GDT_Int32, RDF_Int32, PF_X8R8G8B8},  {GDT_Float32, RDF_Float32, PF_R32F},
+    {GDT_Float64, RDF_Float64, PF_R64F},   {GDT_CInt16, RDF_Int32, PF_X8R8G8B8}, {GDT_CInt32, RDF_Int64, PF_G32R32F},
     {GDT_CFloat32, RDF_Float64, PF_R64F},
 };
 
@@ -404,13 +398,18 @@ GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData* terrain, c
     return GetchResult_None;
 }
 
+bool KRGORasterAccessorPlugin::TileOverRaster(int x, int y, int level, KRRect2d& rect)
+{
+    KRMath::CalcTileBounds(rect, x, y, level);
+    return m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance);
+}
+
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level)
 {
     terrain = nullptr;
     try {
         KRRect2d rect;
-        KRMath::CalcTileBounds(rect, x, y, level);
-        if (!m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance))
+        if (!TileOverRaster(x, y, level, rect))
             return GetchResult_None;
 
         std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(kTileSize, kTileSize, RDF_Float32);

@@ -27,7 +27,8 @@ inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::e
 //! Bytes of pixel (column c, row r counted from the south edge).
 inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
-    return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() + static_cast<size_t>(c) * image.GetPixelSize();
+    return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
+           static_cast<size_t>(c) * image.GetPixelSize();
 }
 
 //! A raster of `size` x `size` pixels over a square of source units, with

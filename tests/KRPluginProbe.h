@@ -6,13 +6,15 @@
 
 #include "KRGORasterAccessorPlugin.h"
 
-#define KR_PROBE_MEMBER(name)                                                                                 \
-    static auto& name(KRGORasterAccessorPlugin& p) { return p.name; }
-#define KR_PROBE_CALL(name)                                                                                   \
-    template <class... A>                                                                                     \
-    static auto name(KRGORasterAccessorPlugin& p, A&&... args)                                                \
-    {                                                                                                         \
-        return p.name(std::forward<A>(args)...);                                                              \
+#define KR_PROBE_MEMBER(name)                                                                                          \
+    static auto& name(KRGORasterAccessorPlugin& p)                                                                     \
+    {                                                                                                                  \
+        return p.name;                                                                                                 \
+    }
+#define KR_PROBE_CALL(name)                                                                                            \
+    template <class... A> static auto name(KRGORasterAccessorPlugin& p, A&&... args)                                   \
+    {                                                                                                                  \
+        return p.name(std::forward<A>(args)...);                                                                       \
     }
 
 namespace KRC {
@@ -66,6 +68,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
     KR_PROBE_CALL(ReadColorset)
+    KR_PROBE_CALL(CreateBandData)
 };
 
 } // namespace KRC

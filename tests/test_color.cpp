@@ -228,8 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 300 non-zero pixels: the threshold is 0, so the clip is 1 and the truncated maximum.
         HistogramCase{"FewPixels", GDT_UInt16, 64, 64, [](int i) { return i < 300 ? 5 + 3 * i : 0; }, 1, 902, 1},
         // 1 to 4000, ten pixels each, and a band of zeros that does not count: 100 pixels cut each end.
-        HistogramCase{"Spread", GDT_UInt16, 200, 220, [](int i) { return i < 40000 ? i % 4000 + 1 : 0; }, 10, 3991,
-                      1},
+        HistogramCase{"Spread", GDT_UInt16, 200, 220, [](int i) { return i < 40000 ? i % 4000 + 1 : 0; }, 10, 3991, 1},
         // Ranges with no sensible integer buckets keep their plain minimum and maximum.
         HistogramCase{"NegativeMaximum", GDT_Float32, 16, 16, [](int i) { return -50.0 + i % 41; }, -50, -10, 0},
         HistogramCase{"Beyond32Bits", GDT_Float64, 16, 16, [](int i) { return i * 1e10; }, 0, 255e10, 0}),

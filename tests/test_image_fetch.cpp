@@ -182,8 +182,8 @@ TEST_F(ImageFetchTest, GeographicInsideFollowsThePatternInEveryOrientation)
         ASSERT_EQ(f.code, GetchResult_Delivered);
         EXPECT_FALSE(f.newImage); // not cut, no nodata: written straight into the caller's image
         EXPECT_EQ(f.image->m_bHasData, 1);
-        const auto [inside, outside] =
-            ExpectPattern(*f.image, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); }, flip);
+        const auto [inside, outside] = ExpectPattern(
+            *f.image, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); }, flip);
         EXPECT_TRUE(inside == 40 * 40 && outside == 0);
     }
 }
@@ -196,8 +196,8 @@ TEST_F(ImageFetchTest, RequestOverAnEdgeComesBackAsRgbaTransparentOutside)
     ASSERT_EQ(f.code, GetchResult_Delivered);
     ASSERT_TRUE(f.newImage);
     EXPECT_TRUE(f.newImage->GetPixelFormat() == PF_A8R8G8B8 && f.newImage->m_bHasData == 1);
-    const auto [inside, outside] =
-        ExpectPattern(*f.newImage, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); });
+    const auto [inside, outside] = ExpectPattern(
+        *f.newImage, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); });
     EXPECT_TRUE(inside > 500 && outside > 500) << inside << " " << outside;
 
     // Two pixels from the border the window is cut too: RGBA although every pixel is opaque.
@@ -328,8 +328,8 @@ TEST_P(TileFormatTest, TileFormatFollowsBandsAndIgnoreAlpha)
         return;
     }
     // In RGBA tiles alpha is the fourth band, written through entry 3 of the band order.
-    ExpectPattern(*tile, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); },
-                  false, 200);
+    ExpectPattern(
+        *tile, rect, [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); }, false, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bands, TileFormatTest,
@@ -348,8 +348,8 @@ TEST_F(ImageFetchTest, TilesOverAndOffTheRaster)
     ASSERT_EQ(m_p.FetchImageData(tile, 67, 14, 6), GetchResult_Delivered);
     std::unique_ptr<KRImageData> owned(tile);
     ASSERT_TRUE(tile && tile->GetPixelFormat() == PF_A8R8G8B8);
-    const auto [inside, outside] = ExpectPattern(*tile, TileRect(67, 14, 6),
-                                                 [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); });
+    const auto [inside, outside] = ExpectPattern(
+        *tile, TileRect(67, 14, 6), [&](double lon, double lat, double& c, double& r) { GeoPosition(lon, lat, c, r); });
     EXPECT_TRUE(inside > 1000 && outside > 1000);
 }
 
