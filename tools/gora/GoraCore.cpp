@@ -192,9 +192,7 @@ TileRef TileOptions::Resolve() const
 
 void AddTileOptions(CLI::App& cmd, TileOptions& tile, const std::string& what)
 {
-    cmd.add_option("--level", tile.level, "tile level: level L has 2^(L+1) x 2^L tiles of 180/2^L degrees")
-        ->required()
-        ->check(CLI::Range(0, 30));
+    AddLevelOption(cmd, tile.level);
     CLI::Option_group* which = cmd.add_option_group("tile", "which " + what + " (one of)");
     which->add_option("--tile", tile.tile, "tile column (east from -180) and row (south from +90)")
         ->expected(2)
@@ -217,6 +215,13 @@ int TileIndex(double position, long long count)
 
 } // namespace
 
+void AddLevelOption(CLI::App& cmd, int& level)
+{
+    cmd.add_option("--level", level, "tile level: level L has 2^(L+1) x 2^L tiles of 180/2^L degrees")
+        ->required()
+        ->check(CLI::Range(0, 30));
+}
+
 TileRef TileAt(double lon, double lat, int level)
 {
     const double size = 180.0 / std::ldexp(1.0, level);
@@ -225,6 +230,11 @@ TileRef TileAt(double lon, double lat, int level)
     tile.x = TileIndex(std::floor((lon + 180.0) / size), 2LL << level);
     tile.y = TileIndex(std::floor((90.0 - lat) / size), 1LL << level);
     return tile;
+}
+
+std::string TileName(const TileRef& t)
+{
+    return "tile " + std::to_string(t.x) + " " + std::to_string(t.y) + " at level " + std::to_string(t.level);
 }
 
 KRRect2d TileBounds(const TileRef& tile)
@@ -423,6 +433,20 @@ void ApplyDisplay(Accessor& accessor, const DisplayOptions& d)
     if (d.filterTolerance >= 0.0)
         a.SetFilterColorTolerance(d.filterTolerance);
     ApplyRamp(accessor, d.ramp);
+}
+
+void AddPictureArgs(CLI::App& cmd, PictureArgs& args)
+{
+    AddSource(cmd, args.source);
+    AddOutputFile(cmd, args.png, "png", "PNG file to write");
+    AddDisplayOptions(cmd, args.display);
+}
+
+Accessor OpenForPictures(const Globals& globals, const PictureArgs& args)
+{
+    Accessor accessor = OpenSource(globals, args.source);
+    ApplyDisplay(accessor, args.display);
+    return accessor;
 }
 
 std::unique_ptr<KRColorDictTable> MakeRamp(const std::string& name, double low, double high)

@@ -134,6 +134,12 @@ struct TileOptions {
 
 void AddTileOptions(CLI::App& cmd, TileOptions& tile, const std::string& what);
 
+//! Adds the required --level of the host's tiling.
+void AddLevelOption(CLI::App& cmd, int& level);
+
+//! "tile X Y at level L", for messages.
+std::string TileName(const TileRef& tile);
+
 //! The tile holding a longitude/latitude at a level.
 TileRef TileAt(double lon, double lat, int level);
 KRC::KRRect2d TileBounds(const TileRef& tile);
@@ -175,6 +181,19 @@ void AddDisplayOptions(CLI::App& cmd, DisplayOptions& display);
 
 //! The --band-order as four integers; empty when none was given.
 std::vector<int> BandMap(const DisplayOptions& display);
+
+//! What every picture-making command takes: the raster, the PNG to write and
+//! the display options.
+struct PictureArgs {
+    Source source;
+    std::string png;
+    DisplayOptions display;
+};
+
+void AddPictureArgs(CLI::App& cmd, PictureArgs& args);
+
+//! The raster open, with the display options handed to the accessor.
+Accessor OpenForPictures(const Globals& globals, const PictureArgs& args);
 
 //! Hands the options to the accessor through the host's setters. A single-band
 //! source without a palette gets the ramp as its colour dictionary, spread

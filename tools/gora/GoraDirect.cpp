@@ -197,7 +197,7 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix)
 {
     return text.size() >= prefix.size() &&
            std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                      [](char p, char t) { return std::tolower(static_cast<unsigned char>(t)) == p; });
 }
 
 bool AllDigits(const std::string& text)

@@ -43,10 +43,10 @@ struct TileBlock {
 //! Every tile of the level that the rectangle reaches into.
 TileBlock BlockOver(const KRRect2d& rect, int level)
 {
-    // A side that lies on a tile edge does not reach into the next tile.
-    const KRRect2d inner(rect.left, rect.top - 1e-12, rect.right - 1e-12, rect.bottom);
-    const TileRef nw = TileAt(inner.left, inner.top, level);
-    const TileRef se = TileAt(std::max(inner.left, inner.right), std::min(inner.top, inner.bottom), level);
+    // An east or south side that lies on a tile edge does not reach into the next tile.
+    const double inset = 1e-9 * 180.0 / std::ldexp(1.0, level);
+    const TileRef nw = TileAt(rect.left, rect.top, level);
+    const TileRef se = TileAt(std::max(rect.left, rect.right - inset), std::min(rect.top, rect.bottom + inset), level);
     return TileBlock{level, nw.x, nw.y, se.x - nw.x + 1, se.y - nw.y + 1};
 }
 
@@ -64,25 +64,25 @@ TileBlock BlockFrom(const TileRef& northWest, int tiles)
 enum class Kind { Image, Relief, Gray };
 
 struct RenderArgs {
-    Source source;
-    std::string png;
+    PictureArgs picture;
     std::string kind = "image";
     bool big = false;
-    DisplayOptions display;
+    double zFactor = 1.0;
 
     Kind GetKind() const { return kind == "image" ? Kind::Image : kind == "relief" ? Kind::Relief : Kind::Gray; }
 };
 
 void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
 {
-    AddSource(cmd, args.source);
-    AddOutputFile(cmd, args.png, "png", "PNG file to write");
+    AddPictureArgs(cmd, args.picture);
     cmd.add_option("--as", args.kind,
                    "image (image tiles), relief (terrain tiles, GDAL hillshade) or gray (terrain tiles, grey ramp)")
         ->capture_default_str()
         ->check(CLI::IsMember({"image", "relief", "gray"}));
     cmd.add_flag("--big", args.big, "allow pictures of more than 4096 x 4096 pixels");
-    AddDisplayOptions(cmd, args.display);
+    cmd.add_option("--z-factor", args.zFactor, "vertical exaggeration of the relief")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
 }
 
 //! Refuses pictures too big to want (unless asked) or to hold.
@@ -95,11 +95,11 @@ void CheckSize(const TileBlock& block, Kind kind, const RenderArgs& args)
     const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels (" +
                              std::to_string(block.Count()) + " tiles)";
     if (block.columns <= 0 || block.rows <= 0)
-        throw Error(args.png, "no tile of level " + std::to_string(block.level) + " lies there");
+        throw Error(args.picture.png, "no tile of level " + std::to_string(block.level) + " lies there");
     if (width * height > kMostPixels)
-        throw Error(args.png, "the picture would be " + size + ", more than gora can hold; choose a lower level");
+        throw Error(args.picture.png, "the picture would be " + size + ", more than gora can hold; choose a lower level");
     if (width * height > kBigPixels && !args.big)
-        throw Error(args.png, "the picture would be " + size + "; pass --big to make it, or choose a lower level");
+        throw Error(args.picture.png, "the picture would be " + size + "; pass --big to make it, or choose a lower level");
 }
 
 // ---------------------------------------------------------------------------
@@ -225,7 +225,7 @@ Picture GrayPicture(const JoinedTerrain& t, double& low, double& high)
 
 //! GDAL's hillshade of the joined grid, in a local metric frame so that
 //! degrees of longitude and latitude get their ground lengths.
-Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, const std::string& png)
+Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFactor, const std::string& png)
 {
     constexpr double kNoData = -1e30;
     constexpr double kMetresPerDegree = 111320.0;
@@ -248,8 +248,9 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, const std:
         throw Error(png, "GDAL cannot fill the elevation grid for the hillshade");
 
     CPLStringList argv;
-    for (const char* arg : {"-of", "MEM", "-compute_edges"})
+    for (const char* arg : {"-of", "MEM", "-compute_edges", "-z"})
         argv.AddString(arg);
+    argv.AddString(CPLSPrintf("%.17g", zFactor));
     std::unique_ptr<GDALDEMProcessingOptions, decltype(&GDALDEMProcessingOptionsFree)> options(
         GDALDEMProcessingOptionsNew(argv.List(), nullptr), &GDALDEMProcessingOptionsFree);
     int usageError = FALSE;
@@ -274,12 +275,11 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, const std:
 
 void RenderImage(Accessor& a, const TileBlock& block, const RenderArgs& args)
 {
-    ApplyDisplay(a, args.display);
     int delivered = 0;
-    const Picture picture = JoinImageTiles(*a, block, args.display.flip, delivered);
+    const Picture picture = JoinImageTiles(*a, block, args.picture.display.flip, delivered);
     if (delivered == 0)
-        throw Error(args.source.raster, "no image tile delivered (outside the raster, or no imagery for this source)");
-    SavePicture(picture, args.png);
+        throw Error(args.picture.source.raster, "no image tile delivered (outside the raster, or no imagery for this source)");
+    SavePicture(picture, args.picture.png);
     std::cout << "tiles: " << delivered << " of " << block.Count() << " delivered\n";
 }
 
@@ -287,18 +287,18 @@ void RenderTerrain(Accessor& a, const TileBlock& block, const RenderArgs& args)
 {
     const JoinedTerrain t = JoinTerrainTiles(*a, block);
     if (t.delivered == 0)
-        throw Error(args.source.raster, "no terrain tile delivered (outside the raster?)");
+        throw Error(args.picture.source.raster, "no terrain tile delivered (outside the raster?)");
     double low = 0.0;
     double high = 0.0;
     Picture gray = GrayPicture(t, low, high);
-    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.png) : gray, args.png);
+    SavePicture(args.GetKind() == Kind::Relief ? ReliefPicture(t, block.Bounds(), args.zFactor, args.picture.png) : gray, args.picture.png);
     std::cout << "tiles: " << t.delivered << " of " << block.Count() << " delivered; elevation " << low << " to "
               << high << "; largest difference between shared edge samples " << t.maxSeamDifference << "\n";
 }
 
 void Render(const Globals& globals, const RenderArgs& args, const std::function<TileBlock(Accessor&)>& blockOf)
 {
-    Accessor a = OpenSource(globals, args.source);
+    Accessor a = OpenForPictures(globals, args.picture);
     const TileBlock block = blockOf(a);
     CheckSize(block, args.GetKind(), args);
     if (args.GetKind() == Kind::Image)
@@ -336,7 +336,7 @@ void AddRender(CLI::App& app, const Globals& globals)
     auto* cmd = app.add_subcommand("render", "join every tile of one level over the raster into one PNG");
     auto args = std::make_shared<RenderCommandArgs>();
     AddRenderOptions(*cmd, args->render);
-    cmd->add_option("--level", args->level, "tile level")->required()->check(CLI::Range(0, 30));
+    AddLevelOption(*cmd, args->level);
     AddRectOption(*cmd, args->rect, "--rect", "WEST SOUTH EAST NORTH in WGS84 degrees (default: the raster's bounds)");
     cmd->callback([&globals, args] {
         Render(globals, args->render, [&](Accessor& a) {

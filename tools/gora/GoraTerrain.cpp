@@ -57,8 +57,7 @@ void AddTerrainCommands(CLI::App& app, const Globals& globals)
         const GetchResult result = a->FetchTerrainData(grid, tile.x, tile.y, tile.level);
         const std::unique_ptr<KRTerrainData> owned(grid);
         if (result != GetchResult_Delivered || !owned)
-            throw Error(args->source.raster, "tile " + std::to_string(tile.x) + " " + std::to_string(tile.y) +
-                                                 " at level " + std::to_string(tile.level) + ": nothing delivered");
+            throw Error(args->source.raster, TileName(tile) + ": nothing delivered");
         const json out = {{"result", static_cast<int>(result)},
                           {"tile", {tile.x, tile.y, tile.level}},
                           {"bounds", JsonRect(TileBounds(tile))},
