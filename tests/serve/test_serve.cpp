@@ -17,42 +17,18 @@ constexpr int kSamples = 33;
 //! Pixels of a PNG decoded by GDAL: band b of (row, col) at index (row * width + col) * bands + b.
 using Rgba = std::array<int, 4>;
 
-struct Decoded {
-    int width = 0, height = 0, bands = 0;
-    std::vector<unsigned char> pixels;
-
-    Rgba RgbaAt(int row, int col) const
-    {
-        Rgba rgba{-1, -1, -1, -1};
-        const size_t first = (static_cast<size_t>(row) * width + col) * bands;
-        for (int b = 0; b < bands && b < 4 && first + b < pixels.size(); ++b)
-            rgba[b] = pixels[first + b];
-        return rgba;
-    }
-};
-
-Decoded DecodePng(const std::string& png)
+//! A PNG answer decoded by GDAL from memory.
+krtest::Png DecodePng(const std::string& body)
 {
-    Decoded d;
     const std::string path = "/vsimem/test_serve_tile.png";
-    VSILFILE* file = VSIFileFromMemBuffer(path.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(png.data())),
-                                          png.size(), FALSE);
+    VSILFILE* file = VSIFileFromMemBuffer(path.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(body.data())),
+                                          body.size(), FALSE);
     if (file == nullptr)
-        return d;
+        return {};
     VSIFCloseL(file);
-    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
-    if (ds) {
-        d.width = ds->GetRasterXSize();
-        d.height = ds->GetRasterYSize();
-        d.bands = ds->GetRasterCount();
-        d.pixels.resize(static_cast<size_t>(d.width) * d.height * d.bands);
-        if (ds->RasterIO(GF_Read, 0, 0, d.width, d.height, d.pixels.data(), d.width, d.height, GDT_Byte, d.bands,
-                         nullptr, d.bands, static_cast<GSpacing>(d.width) * d.bands, 1, nullptr) != CE_None)
-            d.pixels.clear();
-    }
-    ds.reset();
+    krtest::Png png = krtest::ReadPng(path);
     VSIUnlink(path.c_str());
-    return d;
+    return png;
 }
 
 std::vector<float> Heights(const std::string& body)
@@ -138,7 +114,7 @@ protected:
         return res->body;
     }
 
-    Decoded ImageTile(const std::string& path) { return DecodePng(Body(path, "image/png")); }
+    krtest::Png ImageTile(const std::string& path) { return DecodePng(Body(path, "image/png")); }
     std::vector<float> TerrainTile(const std::string& path) { return Heights(Body(path, "application/octet-stream")); }
 
     krtest::TempDir m_dir;
@@ -157,31 +133,31 @@ const Rgba kBlue{0, 0, 200, 255};
 
 TEST_F(ServeTest, ImageTileIsNorthUpRgbaAndTransparentOffTheRaster)
 {
-    const Decoded png = ImageTile(kImageTile);
+    const krtest::Png png = ImageTile(kImageTile);
     ASSERT_EQ(png.width, 256);
     ASSERT_EQ(png.height, 256);
     ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.RgbaAt(10, 250), kRed);
-    EXPECT_EQ(png.RgbaAt(200, 250), kBlue);
-    EXPECT_EQ(png.RgbaAt(128, 20)[3], 0) << "west of 10 E there is no raster";
+    EXPECT_EQ(png.At(10, 250), kRed);
+    EXPECT_EQ(png.At(200, 250), kBlue);
+    EXPECT_EQ(png.At(128, 20)[3], 0) << "west of 10 E there is no raster";
 }
 
 // The flip display option reads a north-up raster's rows the other way round.
 TEST_F(ServeTest, FlipOptionReachesTheImageTiles)
 {
     Serve(true);
-    const Decoded png = ImageTile(kImageTile);
+    const krtest::Png png = ImageTile(kImageTile);
     ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.RgbaAt(10, 250), kBlue);
-    EXPECT_EQ(png.RgbaAt(200, 250), kRed);
+    EXPECT_EQ(png.At(10, 250), kBlue);
+    EXPECT_EQ(png.At(200, 250), kRed);
 }
 
 TEST_F(ServeTest, ImageTileOffTheRasterIsTransparent)
 {
-    const Decoded png = ImageTile("/tiles/image/5/0/0.png");
+    const krtest::Png png = ImageTile("/tiles/image/5/0/0.png");
     ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.RgbaAt(0, 0)[3], 0);
-    EXPECT_EQ(png.RgbaAt(255, 255)[3], 0);
+    EXPECT_EQ(png.At(0, 0)[3], 0);
+    EXPECT_EQ(png.At(255, 255)[3], 0);
 }
 
 // Level 6 tile (67, 16) spans 8.4375..11.25 E and 45..42.1875 N: its northern
