@@ -89,8 +89,8 @@ void SendAsIs(httplib::Response& res)
     });
 }
 
-} // namespace
-
+//! Level, column and row from the text of a tile URL: 400 when a number is
+//! malformed, 404 when the tiling has no such tile, else 200 and `tile`.
 int ParseTile(const std::string& level, const std::string& x, const std::string& y, TileRef& tile)
 {
     TileRef t;
@@ -105,6 +105,8 @@ int ParseTile(const std::string& level, const std::string& x, const std::string&
     tile = t;
     return 200;
 }
+
+} // namespace
 
 struct TileServer::Routes {
     ServedRasters rasters;

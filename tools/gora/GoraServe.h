@@ -10,10 +10,6 @@
 
 namespace gora {
 
-//! Reads level, column and row from the text of a tile URL: 400 when a number
-//! is malformed, 404 when the tiling has no such tile, else 200 and `tile`.
-int ParseTile(const std::string& level, const std::string& x, const std::string& y, TileRef& tile);
-
 //! What the server shows: imagery from one accessor, terrain from another.
 //! Both must stay open and unchanged while the server runs; their fetches run
 //! on the server's threads at the same time, as the host's would.

@@ -182,6 +182,11 @@ async function start() {
     return;
   }
   const description = await response.json();
+  const bounds = Object.values(description.imagery.wgs84Bounds ?? {});
+  if (bounds.length !== 4 || !bounds.every(Number.isFinite)) {
+    fail("The module gives this raster no WGS84 bounds, so the globe cannot place it.");
+    return;
+  }
   document.getElementById("title").textContent = description.imagery.file.split("/").pop();
 
   const tilingScheme = new Cesium.GeographicTilingScheme();
