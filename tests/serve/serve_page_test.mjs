@@ -16,7 +16,7 @@ const CHROMIUM_FLAGS = [
   "--disable-sync",
 ];
 const SERVER_START_MS = 30_000;
-const TILES_LOADED_MS = 180_000;
+const TILES_LOADED_MS = 240_000;
 
 const { values: options } = parseArgs({
   options: {
