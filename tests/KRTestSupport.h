@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,37 @@ inline bool WriteRaster(const std::string& path, const RasterLayout& layout, con
             return false;
     }
     return true;
+}
+
+//! A picture read back with GDAL, pixels interleaved, top row first.
+struct Png {
+    int width = 0, height = 0, bands = 0;
+    std::vector<unsigned char> px;
+
+    std::array<int, 4> At(int r, int c) const
+    {
+        std::array<int, 4> v = {0, 0, 0, 255};
+        const size_t first = (static_cast<size_t>(r) * width + c) * bands;
+        for (int k = 0; k < bands && k < 4 && first + k < px.size(); ++k)
+            v[static_cast<size_t>(k)] = px[first + k];
+        return v;
+    }
+};
+
+inline Png ReadPng(const std::string& path)
+{
+    Png png;
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
+    if (!ds)
+        return png;
+    png.width = ds->GetRasterXSize();
+    png.height = ds->GetRasterYSize();
+    png.bands = ds->GetRasterCount();
+    png.px.resize(static_cast<size_t>(png.width) * png.height * png.bands);
+    if (ds->RasterIO(GF_Read, 0, 0, png.width, png.height, png.px.data(), png.width, png.height, GDT_Byte, png.bands,
+                     nullptr, png.bands, static_cast<GSpacing>(png.bands) * png.width, 1, nullptr) != CE_None)
+        png.px.clear();
+    return png;
 }
 
 } // namespace krtest

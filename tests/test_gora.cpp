@@ -13,7 +13,9 @@
 
 #include "KRTestSupport.h"
 
+using krtest::Png;
 using krtest::RasterLayout;
+using krtest::ReadPng;
 using krtest::TempDir;
 using nlohmann::json;
 
@@ -31,36 +33,6 @@ std::string Quote(const std::string& s)
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
-}
-
-//! A picture read back with GDAL, pixels interleaved, top row first.
-struct Png {
-    int width = 0, height = 0, bands = 0;
-    std::vector<unsigned char> px;
-
-    std::array<int, 4> At(int r, int c) const
-    {
-        std::array<int, 4> v = {0, 0, 0, 255};
-        for (int k = 0; k < bands; ++k)
-            v[static_cast<size_t>(k)] = px[(static_cast<size_t>(r) * width + c) * bands + k];
-        return v;
-    }
-};
-
-Png ReadPng(const std::string& path)
-{
-    Png png;
-    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
-    if (!ds)
-        return png;
-    png.width = ds->GetRasterXSize();
-    png.height = ds->GetRasterYSize();
-    png.bands = ds->GetRasterCount();
-    png.px.resize(static_cast<size_t>(png.width) * png.height * png.bands);
-    if (ds->RasterIO(GF_Read, 0, 0, png.width, png.height, png.px.data(), png.width, png.height, GDT_Byte, png.bands,
-                     nullptr, png.bands, static_cast<GSpacing>(png.bands) * png.width, 1, nullptr) != CE_None)
-        png.px.clear();
-    return png;
 }
 
 // The host's tiling: level L tiles are 180 / 2^L degrees, columns from -180, rows from +90.

@@ -10,6 +10,8 @@ namespace gora {
 
 //! info, to-source, prj: what the module makes of a file.
 void AddDescribeCommands(CLI::App& app, const Globals& globals);
+//! An open raster's description with stable keys (info's JSON, serve's description).
+nlohmann::json Describe(KRC::KRRasterDataAccessor& a);
 //! tile, image, quick: single pictures from the image fetches.
 void AddImageCommands(CLI::App& app, const Globals& globals);
 //! mosaic, render: neighbouring tiles of one level joined into one picture.
@@ -18,5 +20,8 @@ void AddRenderCommands(CLI::App& app, const Globals& globals);
 void AddTerrainCommands(CLI::App& app, const Globals& globals);
 //! pixels, reproject, dem2tif: direct reads and raster output.
 void AddDirectCommands(CLI::App& app, const Globals& globals);
+
+//! serve: the raster on a 3-D globe in the browser.
+void AddServeCommands(CLI::App& app, const Globals& globals);
 
 } // namespace gora

@@ -17,6 +17,8 @@ json Pair(double a, double b)
     return {JsonNumber(a), JsonNumber(b)};
 }
 
+} // namespace
+
 //! The description with stable keys; the text report is made from it.
 json Describe(KRRasterDataAccessor& a)
 {
@@ -45,6 +47,8 @@ json Describe(KRRasterDataAccessor& a)
           {"esri", a.ExportProjToEsriPrj().Cstr()}}},
     };
 }
+
+namespace {
 
 std::string Named(const std::map<int, std::string>& names, const json& code)
 {

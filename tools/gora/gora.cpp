@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     gora::AddRenderCommands(app, globals);
     gora::AddTerrainCommands(app, globals);
     gora::AddDirectCommands(app, globals);
+    gora::AddServeCommands(app, globals);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,209 @@
+// Browser test of gora serve: starts the server on a sample, loads the globe
+// page in headless Chromium, waits in real time for the tiles, and checks the
+// tile answers, the page's own errors, the cursor readout and the screenshot.
+// Exit code 77 tells CTest the test was skipped.
+import { spawn } from "node:child_process";
+import { createRequire } from "node:module";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { parseArgs } from "node:util";
+
+const CHROMIUM = "/usr/bin/chromium";
+const CHROMIUM_FLAGS = [
+  "--headless", "--no-sandbox", "--disable-gpu", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+  "--disable-quic", "--no-first-run", "--disable-background-networking", "--disable-component-update",
+  "--disable-sync",
+];
+const SERVER_START_MS = 30_000;
+const TILES_LOADED_MS = 240_000;
+
+const { values: options } = parseArgs({
+  options: {
+    gora: { type: "string" },
+    "module-dir": { type: "string" },
+    "npm-dir": { type: "string" },
+    raster: { type: "string" },
+    terrain: { type: "string" },
+    screenshot: { type: "string" },
+  },
+});
+
+function skip(reason) {
+  console.log(`SKIPPED: ${reason}`);
+  process.exit(77);
+}
+
+function check(condition, message, failures) {
+  console.log(`${condition ? "ok  " : "FAIL"} ${message}`);
+  if (!condition) failures.push(message);
+}
+
+function loadPlaywright() {
+  const require = createRequire(path.resolve(options["npm-dir"] ?? ".", "package.json"));
+  try {
+    return require("playwright-core");
+  } catch {
+    return skip(`playwright-core is not installed in ${options["npm-dir"]} (npm ci runs at build time)`);
+  }
+}
+
+// Starts gora serve on a port the system picks and resolves with its address.
+function startServer() {
+  const args = ["--module-dir", options["module-dir"], "serve", options.raster, "--port", "0"];
+  if (options.terrain) args.push("--terrain", options.terrain);
+  const child = spawn(options.gora, args, { stdio: ["ignore", "pipe", "inherit"] });
+  return new Promise((resolve, reject) => {
+    let output = "";
+    const timer = setTimeout(() => reject(new Error(`gora serve did not start: ${output}`)), SERVER_START_MS);
+    child.stdout.on("data", (chunk) => {
+      output += chunk;
+      const match = /http:\/\/127\.0\.0\.1:(\d+)\//.exec(output);
+      if (match) {
+        clearTimeout(timer);
+        resolve({ child, url: match[0] });
+      }
+    });
+    child.on("exit", (code) => reject(new Error(`gora serve exited with ${code}: ${output}`)));
+  });
+}
+
+function stopServer(child) {
+  return new Promise((resolve) => {
+    if (child.exitCode !== null) return resolve(child.exitCode);
+    child.on("exit", (code) => resolve(code));
+    child.kill("SIGTERM");
+  });
+}
+
+// Counts the screenshot's colours in the browser itself, so no image decoder is needed.
+async function screenshotColours(page, png) {
+  return page.evaluate(async (base64) => {
+    const blob = await (await fetch(`data:image/png;base64,${base64}`)).blob();
+    const bitmap = await createImageBitmap(blob);
+    const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+    const context = canvas.getContext("2d");
+    context.drawImage(bitmap, 0, 0);
+    const pixels = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
+    const counts = new Map();
+    for (let i = 0; i < pixels.length; i += 4) {
+      const key = (pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2];
+      counts.set(key, (counts.get(key) ?? 0) + 1);
+    }
+    return { distinct: counts.size, commonest: Math.max(...counts.values()) / (pixels.length / 4) };
+  }, png.toString("base64"));
+}
+
+async function waitForTiles(page) {
+  const started = Date.now();
+  await page.waitForFunction(() => window.goraStatus?.tilesLoaded || window.goraStatus?.error,
+                             null, { timeout: TILES_LOADED_MS, polling: 500 });
+  console.log(`tiles loaded after ${((Date.now() - started) / 1000).toFixed(1)} s`);
+}
+
+// The readout's text with the cursor at the middle of the page, and the elevation it shows.
+async function readoutAtCentre(page) {
+  const viewport = page.viewportSize();
+  await page.mouse.move(viewport.width / 2 + 1, viewport.height / 2);
+  await page.mouse.move(viewport.width / 2, viewport.height / 2);
+  await page.waitForTimeout(500);
+  const text = await page.locator("#readout").textContent();
+  console.log(`readout at the centre: ${text.replace(/\n/g, " | ")}`);
+  const elevation = /elevation (-?[\d.]+) m/.exec(text);
+  return { text, elevation: elevation ? Number(elevation[1]) : NaN };
+}
+
+function tileAnswers(responses, kind) {
+  return responses.filter((r) => r.path.startsWith(`/tiles/${kind}/`));
+}
+
+async function checkGlobe(context, baseUrl, failures) {
+  const page = await context.newPage();
+  const responses = [];
+  const pageErrors = [];
+  const foreign = [];
+  page.on("response", (r) => responses.push({ path: new URL(r.url()).pathname, status: r.status() }));
+  page.on("pageerror", (e) => pageErrors.push(e.message));
+  page.on("console", (m) => m.type() === "error" && pageErrors.push(m.text()));
+  page.on("request", (r) => /^https?:/.test(r.url()) && !r.url().startsWith(baseUrl) && foreign.push(r.url()));
+
+  await page.goto(baseUrl);
+  await waitForTiles(page);
+  const status = await page.evaluate(() => window.goraStatus);
+  check(status.error === null, `the page reports no error (${status.error})`, failures);
+
+  const terrainReadout = await readoutAtCentre(page);
+  check(/level \d+/.test(terrainReadout.text), "the readout names the tile level under the cursor", failures);
+  check(terrainReadout.elevation > 0, "the readout shows a positive elevation over the sample", failures);
+
+  const png = await page.screenshot({ path: options.screenshot });
+  const colours = await screenshotColours(page, png);
+  console.log(`screenshot ${options.screenshot}: ${colours.distinct} colours, commonest covers ` +
+              `${(100 * colours.commonest).toFixed(1)} %`);
+  check(colours.distinct > 100 && colours.commonest < 0.9, "the screenshot is not blank", failures);
+
+  await page.locator("#terrain-switch").uncheck();
+  await waitForTiles(page);
+  const flatReadout = await readoutAtCentre(page);
+  check(Math.abs(flatReadout.elevation) < 1, "switched to the flat map, the elevation is 0", failures);
+
+  for (const kind of ["image", "terrain"]) {
+    const answers = tileAnswers(responses, kind);
+    const bad = answers.filter((r) => r.status !== 200);
+    console.log(`${kind} tiles: ${answers.length} answers, ${bad.length} not 200`);
+    check(answers.length > 0 && bad.length === 0, `every ${kind} tile request got 200`, failures);
+  }
+  check(pageErrors.length === 0, `no page error (${pageErrors.join("; ")})`, failures);
+  check(foreign.length === 0, `no request left the server (${foreign.slice(0, 3).join(", ")})`, failures);
+  await page.close();
+}
+
+async function checkNoWebGlMessage(context, baseUrl, failures) {
+  const page = await context.newPage();
+  await page.addInitScript(() => {
+    const getContext = HTMLCanvasElement.prototype.getContext;
+    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
+      return /webgl/i.test(kind) ? null : getContext.call(this, kind, ...rest);
+    };
+  });
+  await page.goto(baseUrl);
+  const message = page.locator("#message");
+  await message.waitFor({ state: "visible", timeout: 30_000 });
+  check(/WebGL/.test(await message.textContent()), "without WebGL the page says so", failures);
+  await page.close();
+}
+
+async function main() {
+  if (!fs.existsSync(CHROMIUM)) skip(`${CHROMIUM} is absent (scripts/install-deps installs Debian's chromium)`);
+  const { chromium } = loadPlaywright();
+  const server = await startServer();
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "gora-serve-chromium-"));
+  const failures = [];
+  try {
+    const context = await chromium.launchPersistentContext(profile, {
+      executablePath: CHROMIUM,
+      headless: true,
+      args: CHROMIUM_FLAGS,
+      viewport: { width: 1280, height: 800 },
+    });
+    try {
+      await checkGlobe(context, server.url, failures);
+      await checkNoWebGlMessage(context, server.url, failures);
+    } finally {
+      await context.close();
+    }
+  } finally {
+    const code = await stopServer(server.child);
+    check(code === 0, `gora serve stopped cleanly on SIGTERM (exit ${code})`, failures);
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+  if (failures.length > 0) {
+    console.log(`${failures.length} check(s) failed`);
+    process.exit(1);
+  }
+}
+
+main().catch((error) => {
+  console.log(`FAIL ${error.stack ?? error}`);
+  process.exit(1);
+});
