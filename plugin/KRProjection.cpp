@@ -10,6 +10,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "KRReadOnlyDataset.h"
+
 namespace KRC {
 
 namespace {
@@ -138,8 +140,9 @@ bool KRGORasterAccessorPlugin::LoadProjectionFromESRIFile(const KRString& prjFil
     CPLStringList lines = LoadLines(prjFile);
     const bool imported = m_srcSRS.importFromESRI(lines.List()) == OGRERR_NONE;
     // The dataset takes the file's own first line, not a converted WKT; without
-    // an open dataset there is nothing to give it to.
-    if (imported && m_pDataset != nullptr && lines.Count() > 0)
+    // an open dataset there is nothing to give it to, and a dataset that would
+    // write it beside the user's raster is not given it.
+    if (imported && detail::MayReceiveSettings(m_pDataset) && lines.Count() > 0)
         GDALSetProjection(m_pDataset, lines[0]);
     return ResetProjectionRef(imported);
 }
