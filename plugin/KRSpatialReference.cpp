@@ -3,6 +3,11 @@
 // rectangle conversions built on them.
 #include "KRGORasterAccessorPlugin.h"
 
+#include <cmath>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
 #include <cpl_error.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -37,6 +42,90 @@ bool IsOutsideLatLonRange(const KRRect2d& r)
 void TransformPoint(OGRCoordinateTransformation* ct, double& x, double& y)
 {
     ct->Transform(1, &x, &y);
+}
+
+bool IsTransformed(double x, double y)
+{
+    return std::isfinite(x) && std::isfinite(y);
+}
+
+// Halvings of a grid step that locate where the transformable part ends. Near a
+// limb the coordinates change with the square root of the distance to it, so
+// the edge is found to within a few units in the last place of the coordinates.
+constexpr int kCrossingBisections = 48;
+
+//! A grid segment from a point the transformation carries to one it cannot, in
+//! the transformation's source units.
+struct KRCrossing {
+    double goodX, goodY, badX, badY;
+};
+
+//! A rectangle part of which lies outside the transformation's domain (such as
+//! a geostationary view with space around the Earth's disk): the image of the
+//! part that can be transformed, from a grid of (steps + 1)^2 points over the
+//! whole rectangle, refined by bisection wherever a grid line leaves the domain.
+void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps, KRRect2d& result)
+{
+    const std::size_t n = static_cast<std::size_t>(steps) + 1;
+    const double dx = rect.Width() / steps;
+    const double dy = rect.Height() / steps;
+    std::vector<char> transformed(n * n);
+    std::vector<double> xs(n);
+    std::vector<double> ys(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t i = 0; i < n; ++i) {
+            xs[i] = rect.left + static_cast<double>(i) * dx;
+            ys[i] = rect.bottom + static_cast<double>(j) * dy;
+        }
+        (void)ct->Transform(n, xs.data(), ys.data());
+        for (std::size_t i = 0; i < n; ++i) {
+            transformed[j * n + i] = IsTransformed(xs[i], ys[i]);
+            result.Union(KRPoint2d(xs[i], ys[i]));
+        }
+    }
+
+    std::vector<KRCrossing> crossings;
+    const auto consider = [&](std::size_t i0, std::size_t j0, std::size_t i1, std::size_t j1) {
+        if (transformed[j0 * n + i0] == transformed[j1 * n + i1])
+            return;
+        if (!transformed[j0 * n + i0])
+            std::swap(i0, i1), std::swap(j0, j1);
+        crossings.push_back({rect.left + static_cast<double>(i0) * dx, rect.bottom + static_cast<double>(j0) * dy,
+                             rect.left + static_cast<double>(i1) * dx, rect.bottom + static_cast<double>(j1) * dy});
+    };
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            consider(i, j, i + 1, j);
+            consider(j, i, j, i + 1);
+        }
+    }
+    if (crossings.empty())
+        return;
+
+    // Every crossing is halved once per call, so the refinement costs as many
+    // calls as halvings, not as points.
+    xs.resize(crossings.size());
+    ys.resize(crossings.size());
+    for (int k = 0; k < kCrossingBisections; ++k) {
+        for (std::size_t c = 0; c < crossings.size(); ++c) {
+            xs[c] = (crossings[c].goodX + crossings[c].badX) / 2;
+            ys[c] = (crossings[c].goodY + crossings[c].badY) / 2;
+        }
+        std::vector<double> tx = xs;
+        std::vector<double> ty = ys;
+        (void)ct->Transform(crossings.size(), tx.data(), ty.data());
+        for (std::size_t c = 0; c < crossings.size(); ++c) {
+            KRCrossing& crossing = crossings[c];
+            if (IsTransformed(tx[c], ty[c])) {
+                crossing.goodX = xs[c];
+                crossing.goodY = ys[c];
+                result.Union(KRPoint2d(tx[c], ty[c]));
+            } else {
+                crossing.badX = xs[c];
+                crossing.badY = ys[c];
+            }
+        }
+    }
 }
 
 template <class T>
@@ -128,8 +217,10 @@ KRRect2d KRGORasterAccessorPlugin::TransformBounds(OGRCoordinateTransformation* 
     const double dx = rect.Width() / n;
     const double dy = rect.Height() / n;
 
+    bool outlineLeavesDomain = !IsTransformed(x, y);
     const auto add = [&](double px, double py) {
         TransformPoint(ct, px, py);
+        outlineLeavesDomain = outlineLeavesDomain || !IsTransformed(px, py);
         result.Union(KRPoint2d(px, py));
     };
     for (int i = 1; i <= steps; ++i)
@@ -140,6 +231,9 @@ KRRect2d KRGORasterAccessorPlugin::TransformBounds(OGRCoordinateTransformation* 
         add(rect.left, rect.bottom + i * dy);
     for (int i = 0; i <= steps; ++i)
         add(rect.right, rect.bottom + i * dy);
+    // An outline that transforms whole keeps the box its points give.
+    if (outlineLeavesDomain)
+        AddTransformablePart(ct, rect, steps, result);
     return result;
 }
 
