@@ -58,6 +58,17 @@ bool WritePrjFile(const KRString& path, const KRString& text)
     return true;
 }
 
+//! importFromProj4, except that an empty text fails at once, as it would after
+//! PROJ had looked it up as a name in its database (about half a second).
+OGRErr ImportProj4(OGRSpatialReference& srs, const char* text)
+{
+    if (*text == '\0') {
+        srs.Clear();
+        return OGRERR_CORRUPT_DATA;
+    }
+    return srs.importFromProj4(text);
+}
+
 //! Lines of a text file; none when it cannot be read.
 CPLStringList LoadLines(const KRString& path)
 {
@@ -118,7 +129,7 @@ bool KRGORasterAccessorPlugin::ImportProjectionRefFromProj4(const char* proj4)
 {
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     SetAxisMappingStrategy(&m_srcSRS);
-    const bool imported = proj4 != nullptr && m_srcSRS.importFromProj4(proj4) == OGRERR_NONE;
+    const bool imported = proj4 != nullptr && ImportProj4(m_srcSRS, proj4) == OGRERR_NONE;
     return ResetProjectionRef(imported);
 }
 
@@ -171,7 +182,7 @@ KRString KRGORasterAccessorPlugin::ExportToEsriPrjFromDataFile(const KRString& d
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     OGRSpatialReference srs(nullptr);
     SetAxisMappingStrategy(&srs);
-    srs.importFromProj4(proj4.Cstr()); // an empty text leaves the reference empty
+    ImportProj4(srs, proj4.Cstr()); // an empty text leaves the reference empty
     return EsriWktOf(srs);
 }
 
@@ -200,7 +211,7 @@ bool KRGORasterAccessorPlugin::Proj4ToEsriPrjFile(const KRString& proj4, const K
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     OGRSpatialReference srs(nullptr);
     SetAxisMappingStrategy(&srs);
-    srs.importFromProj4(proj4.Cstr());
+    ImportProj4(srs, proj4.Cstr());
     bool exported = false;
     const KRString text = EsriWktOf(srs, &exported);
     const bool written = WritePrjFile(prjFile, text);

@@ -77,7 +77,7 @@ void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect,
             xs[i] = rect.left + static_cast<double>(i) * dx;
             ys[i] = rect.bottom + static_cast<double>(j) * dy;
         }
-        (void)ct->Transform(n, xs.data(), ys.data());
+        (void)ct->Transform(static_cast<int>(n), xs.data(), ys.data());
         for (std::size_t i = 0; i < n; ++i) {
             transformed[j * n + i] = IsTransformed(xs[i], ys[i]);
             result.Union(KRPoint2d(xs[i], ys[i]));
@@ -113,7 +113,7 @@ void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect,
         }
         std::vector<double> tx = xs;
         std::vector<double> ty = ys;
-        (void)ct->Transform(crossings.size(), tx.data(), ty.data());
+        (void)ct->Transform(static_cast<int>(crossings.size()), tx.data(), ty.data());
         for (std::size_t c = 0; c < crossings.size(); ++c) {
             KRCrossing& crossing = crossings[c];
             if (IsTransformed(tx[c], ty[c])) {

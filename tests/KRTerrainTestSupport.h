@@ -2,8 +2,10 @@
 // Terrain test helpers: grids, the host's tiles worked out by hand, sample checks, lon/lat projection.
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
@@ -65,6 +67,23 @@ inline std::unique_ptr<KRC::KRTerrainData> FetchTile(KRC::KRRasterDataAccessor& 
     return std::unique_ptr<KRC::KRTerrainData>(tile);
 }
 
+using Block = std::vector<float>; //!< 4 x 4 tiles of 33 x 33 samples, tile rows counting south
+
+//! The 4 x 4 tiles of a level from the one holding (lon, lat), fetched from the
+//! `first`-th on (wrapping round); missing ones NaN.
+inline Block FetchBlock(KRC::KRRasterDataAccessor& p, double lon, double lat, int level, int first = 0)
+{
+    const auto at = TileAt(lon, lat, level);
+    Block block(16 * 1089, NAN);
+    for (int k = 0; k < 16; ++k) {
+        const int t = (first + k) % 16;
+        auto tile = FetchTile(p, at.first + t % 4, at.second + t / 4, level);
+        if (tile != nullptr)
+            std::memcpy(&block[t * 1089], tile->GetData(), 1089 * sizeof(float));
+    }
+    return block;
+}
+
 //! Lon/lat (longitude first) to and from a projected system, with OGR.
 class Projector {
 public:
@@ -102,6 +121,66 @@ template <class F> auto PlaneOverBox(const KRC::KRRect2d& box, double margin, F 
         };
         return within(0) ? plane(x, y) : within(margin) ? std::nan("") : 0.0;
     };
+}
+
+} // namespace krtest
+
+namespace krtest {
+
+//! A grid of `value` everywhere, to tell samples a fetch wrote from those it left.
+inline std::unique_ptr<KRC::KRTerrainData> FilledGrid(int width, int height, double value)
+{
+    auto grid = MakeGrid(width, height);
+    for (int i = 0; grid != nullptr && i < width * height; ++i)
+        grid->SetValue(i, value);
+    return grid;
+}
+
+//! A delivered grid holds finite samples only; one not delivered is left as it was (`untouched` in every sample).
+inline void ExpectCleanGrid(KRC::GetchResult result, const KRC::KRTerrainData& grid, double untouched)
+{
+    ASSERT_TRUE(result == KRC::GetchResult_None || result == KRC::GetchResult_Delivered) << result;
+    if (grid.GetData() == nullptr)
+        return;
+    for (int r = 0; r < grid.GetHeight(); ++r)
+        for (int c = 0; c < grid.GetWidth(); ++c) {
+            const double v = grid.GetValue(r, c);
+            ASSERT_TRUE(result == KRC::GetchResult_Delivered ? std::isfinite(v) : v == untouched)
+                << "result " << result << ", row " << r << ", column " << c << ": " << v;
+        }
+}
+
+//! What a host does with an open raster that only reads it: its description,
+//! projections as text, points, terrain over its bounds, the world and tiles at
+//! its centre. Every answer must be clean; returns how many grids were delivered.
+inline int ServeEverything(KRC::KRRasterDataAccessor& p)
+{
+    p.IsValid();
+    p.GetProjectionRef();
+    p.ExportProjectionRefToWkt();
+    p.ExportProjectionRefToProj4();
+    p.ExportProjToEsriPrj();
+    bool hasNoData = false;
+    p.GetNoDataValue(hasNoData);
+    const KRC::KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
+    KRC::KRPoint3d point;
+    p.SrcPtToWGS84Pt(KRC::KRPoint3d(b.left, b.top, 0), point);
+    p.WGS84PtToSrcPt(point, point);
+    int delivered = 0;
+    for (const KRC::KRRect2d& rect : {b, KRC::KRRect2d(-180, 90, 180, -90)}) {
+        auto grid = FilledGrid(33, 33, 7.0);
+        const KRC::GetchResult result = p.FetchTerrainData(grid.get(), rect, false);
+        ExpectCleanGrid(result, *grid, 7.0);
+        delivered += result == KRC::GetchResult_Delivered;
+    }
+    for (int level : {2, 9}) {
+        const auto at = TileAt((b.left + b.right) / 2, (b.top + b.bottom) / 2, level);
+        auto tile = FetchTile(p, at.first, at.second, level);
+        if (tile != nullptr)
+            ExpectCleanGrid(KRC::GetchResult_Delivered, *tile, 0.0);
+        delivered += tile != nullptr;
+    }
+    return delivered;
 }
 
 } // namespace krtest
