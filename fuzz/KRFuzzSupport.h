@@ -1,0 +1,122 @@
+#pragma once
+// Shared by the fuzz targets: a scratch folder of the process, inputs written as
+// files, and the answers every fetch must give whatever the input (a broken
+// invariant aborts, so the fuzzer keeps the input that broke it).
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+
+#include "KRGORasterAccessorPlugin.h"
+
+#define KR_FUZZ_CHECK(condition)                                                                              \
+    do {                                                                                                      \
+        if (!(condition)) {                                                                                   \
+            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                     \
+            std::abort();                                                                                     \
+        }                                                                                                     \
+    } while (0)
+
+namespace krfuzz {
+
+//! A fresh folder for this process's inputs, removed when the process ends.
+class ScratchDir {
+public:
+    static const ScratchDir& Get()
+    {
+        static const ScratchDir dir;
+        return dir;
+    }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    ScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kr-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    std::string m_path;
+};
+
+//! GDAL set up as the module will find it, with its messages kept off the fuzzer's output.
+inline void Initialize()
+{
+    GDALAllRegister();
+    CPLSetErrorHandler(CPLQuietErrorHandler);
+}
+
+inline std::string WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size)
+{
+    const std::string path = ScratchDir::Get().File(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return path;
+}
+
+//! The input as text ending at its first zero byte.
+inline std::string Text(const std::uint8_t* data, std::size_t size)
+{
+    return std::string(reinterpret_cast<const char*>(data), size).c_str();
+}
+
+//! A tile index from any coordinate, without an undefined conversion.
+inline int SaturatedIndex(double value)
+{
+    if (!(value > std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (!(value < std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
+}
+
+inline void CheckGrid(const KRC::KRTerrainData& grid)
+{
+    for (int r = 0; r < grid.GetHeight(); ++r)
+        for (int c = 0; c < grid.GetWidth(); ++c)
+            KR_FUZZ_CHECK(std::isfinite(grid.GetValue(r, c)));
+}
+
+//! Terrain over the raster's bounds and tiles at their centre: 0 or 5, a tile
+//! exactly when 5 is returned, finite samples only.
+inline void ServeTerrain(KRC::KRRasterDataAccessor& p)
+{
+    const KRC::KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
+    KRC::KRTerrainData grid{KRC::KRTerrainData::Structure()};
+    grid.SetWidth(17);
+    grid.SetHeight(17);
+    grid.SetDataFormat(KRC::RDF_Float32);
+    KR_FUZZ_CHECK(grid.CreateData());
+    const KRC::GetchResult result = p.FetchTerrainData(&grid, b, false);
+    KR_FUZZ_CHECK(result == KRC::GetchResult_None || result == KRC::GetchResult_Delivered);
+    if (result == KRC::GetchResult_Delivered)
+        CheckGrid(grid);
+    for (int level : {4, 11}) {
+        const double side = 180.0 / (1 << level);
+        const int x = SaturatedIndex(((b.left + b.right) / 2 + 180) / side);
+        const int y = SaturatedIndex((90 - (b.top + b.bottom) / 2) / side);
+        KRC::KRTerrainData* tile = nullptr;
+        const KRC::GetchResult tileResult = p.FetchTerrainData(tile, x, y, level);
+        std::unique_ptr<KRC::KRTerrainData> owned(tile);
+        KR_FUZZ_CHECK((tileResult == KRC::GetchResult_Delivered) == (owned != nullptr));
+        if (owned) {
+            KR_FUZZ_CHECK(owned->GetWidth() == 33 && owned->GetHeight() == 33);
+            CheckGrid(*owned);
+        }
+    }
+}
+
+} // namespace krfuzz
