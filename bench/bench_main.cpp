@@ -1,5 +1,6 @@
 // Timings of the hot paths the host hits on every frame: terrain tiles from a
-// geographic and a projected raster, and the bilinear grid sampler.
+// geographic and a projected raster, image tiles of the same, and the
+// bilinear grid sampler.
 #include <unistd.h>
 
 #include <cmath>
@@ -68,7 +69,8 @@ const BenchRasters& Rasters()
     return rasters;
 }
 
-void FetchTiles(benchmark::State& state, const std::string& path, double lon, double lat)
+template <class Fetch>
+void FetchTiles(benchmark::State& state, const std::string& path, double lon, double lat, Fetch&& fetch)
 {
     KRGORasterAccessorPlugin accessor;
     if (!accessor.OpenForRead(KRString(path.c_str()))) {
@@ -79,24 +81,47 @@ void FetchTiles(benchmark::State& state, const std::string& path, double lon, do
     const double size = 180.0 / std::ldexp(1.0, level);
     const int x = static_cast<int>(std::floor((lon + 180.0) / size));
     const int y = static_cast<int>(std::floor((90.0 - lat) / size));
-    for (auto _ : state) {
-        KRTerrainData* grid = nullptr;
-        benchmark::DoNotOptimize(accessor.FetchTerrainData(grid, x, y, level));
-        delete grid;
-    }
+    for (auto _ : state)
+        fetch(accessor, x, y, level);
+}
+
+void TerrainTile(KRGORasterAccessorPlugin& accessor, int x, int y, int level)
+{
+    KRTerrainData* grid = nullptr;
+    benchmark::DoNotOptimize(accessor.FetchTerrainData(grid, x, y, level));
+    delete grid;
+}
+
+void ImageTile(KRGORasterAccessorPlugin& accessor, int x, int y, int level)
+{
+    KRImageData* image = nullptr;
+    benchmark::DoNotOptimize(accessor.FetchImageData(image, x, y, level));
+    delete image;
 }
 
 void BM_TerrainTileGeographic(benchmark::State& state)
 {
-    FetchTiles(state, Rasters().Geographic(), 7.5, 46.5);
+    FetchTiles(state, Rasters().Geographic(), 7.5, 46.5, TerrainTile);
 }
 BENCHMARK(BM_TerrainTileGeographic)->Arg(8)->Arg(12);
 
 void BM_TerrainTileProjected(benchmark::State& state)
 {
-    FetchTiles(state, Rasters().Projected(), 7.4, 46.9);
+    FetchTiles(state, Rasters().Projected(), 7.4, 46.9, TerrainTile);
 }
 BENCHMARK(BM_TerrainTileProjected)->Arg(8)->Arg(12);
+
+void BM_ImageTileGeographic(benchmark::State& state)
+{
+    FetchTiles(state, Rasters().Geographic(), 7.5, 46.5, ImageTile);
+}
+BENCHMARK(BM_ImageTileGeographic)->Arg(8)->Arg(12);
+
+void BM_ImageTileProjected(benchmark::State& state)
+{
+    FetchTiles(state, Rasters().Projected(), 7.4, 46.9, ImageTile);
+}
+BENCHMARK(BM_ImageTileProjected)->Arg(8)->Arg(12);
 
 void BM_BilinearSampler(benchmark::State& state)
 {

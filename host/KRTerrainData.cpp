@@ -23,8 +23,7 @@ constexpr double kOpaque = 255.0;
 
 // Like a C cast (truncation toward zero), but out-of-range values saturate to
 // the type's limits and NaN becomes 0, so no conversion is undefined.
-template <class T>
-T SaturateCast(double value)
+template <class T> T SaturateCast(double value)
 {
     if constexpr (std::is_floating_point_v<T>) {
         if constexpr (sizeof(T) < sizeof(double)) {
@@ -48,16 +47,14 @@ T SaturateCast(double value)
     }
 }
 
-template <class T>
-double Load(const unsigned char* data, std::size_t index)
+template <class T> double Load(const unsigned char* data, std::size_t index)
 {
     T value;
     std::memcpy(&value, data + index * sizeof(T), sizeof(T));
     return static_cast<double>(value);
 }
 
-template <class T>
-void Store(unsigned char* data, std::size_t index, double value)
+template <class T> void Store(unsigned char* data, std::size_t index, double value)
 {
     const T stored = SaturateCast<T>(value);
     std::memcpy(data + index * sizeof(T), &stored, sizeof(T));
@@ -65,8 +62,7 @@ void Store(unsigned char* data, std::size_t index, double value)
 
 // Calls f with a value of the element type of `format`, so a caller picks the
 // type once and then reads with a fixed-type loop.
-template <class F>
-bool DispatchFormat(enumRasterDataFromat format, F&& f)
+template <class F> bool DispatchFormat(enumRasterDataFromat format, F&& f)
 {
     switch (format) {
     case RDF_UInt8:
@@ -191,6 +187,23 @@ BandSet CollectBands(const KRArray<KRTerrainData*>& bands, const KRArray<double>
     return set;
 }
 
+// The mean is taken relative to the first weighted value, so that equal
+// neighbours give back their value exactly: an opaque alpha of 255 or a flat
+// colour must not come out as 254.99999 and truncate to the byte below.
+double WeightedMean(const double* values, const double* weights, double weightSum)
+{
+    int first = 0;
+    while (first < 3 && weights[first] <= 0.0)
+        ++first;
+    const double base = values[first];
+    double sum = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        if (weights[i] > 0.0)
+            sum += weights[i] * (values[i] - base);
+    }
+    return base + sum / weightSum;
+}
+
 // A cell is nodata when every band that has a nodata value matches it there;
 // bands without one never make a cell nodata on their own.
 bool CellIsNoData(const BandSet& set, const double (*values)[4], int cell, double tolerance)
@@ -215,9 +228,7 @@ void FinishAlpha(const BandSet& set, double* out)
 
 } // namespace
 
-KRTerrainData::KRTerrainData(const Structure& info) : m_info(info)
-{
-}
+KRTerrainData::KRTerrainData(const Structure& info) : m_info(info) {}
 
 KRTerrainData::~KRTerrainData()
 {
@@ -325,8 +336,8 @@ double KRTerrainData::GetValue(int row, int col) const
 {
     if (m_pData == nullptr || row < 0 || row >= m_nHeight || col < 0 || col >= m_nWidth)
         return 0.0;
-    const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth) +
-                              static_cast<std::size_t>(col);
+    const std::size_t index =
+        static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth) + static_cast<std::size_t>(col);
     double value = 0.0;
     LoadSamples(m_eFormat, m_pData, &index, 1, &value);
     return value;
@@ -344,19 +355,19 @@ double KRTerrainData::GetBRasampleValue(double row, double col, bool ignoreNoDat
     const Quad q = MakeQuad(row, col, m_nWidth, m_nHeight);
     double values[4];
     LoadSamples(m_eFormat, m_pData, q.index, 4, values);
-    double sum = 0.0;
+    double weights[4] = {};
     double weightSum = 0.0;
     for (int i = 0; i < 4; ++i) {
         if (q.weight[i] <= 0.0)
             continue;
         if (!ignoreNoData && IsNoData(values[i], m_dNoDataValue, kMemberNoDataTolerance))
             continue;
-        sum += q.weight[i] * values[i];
+        weights[i] = q.weight[i];
         weightSum += q.weight[i];
     }
     if (weightSum <= 0.0)
         return m_dNoDataValue;
-    return ignoreNoData ? sum : sum / weightSum;
+    return WeightedMean(values, weights, weightSum);
 }
 
 void KRTerrainData::GetValue(double row, double col, const KRArray<KRTerrainData*>& bands,
@@ -388,8 +399,7 @@ void KRTerrainData::GetValue(double row, double col, const KRArray<KRTerrainData
 }
 
 void KRTerrainData::GetBRasampleValue(double row, double col, const KRArray<KRTerrainData*>& bands,
-                                      const KRArray<double>& noData, double* out, bool ignoreNoData,
-                                      double tolerance)
+                                      const KRArray<double>& noData, double* out, bool ignoreNoData, double tolerance)
 {
     if (out == nullptr)
         return;
@@ -427,10 +437,7 @@ void KRTerrainData::GetBRasampleValue(double row, double col, const KRArray<KRTe
     for (int k = 0; k < set.count; ++k) {
         if (set.grid[k] == nullptr)
             continue;
-        double sum = 0.0;
-        for (int i = 0; i < 4; ++i)
-            sum += weights[i] * values[k][i];
-        out[k] = sum / weightSum;
+        out[k] = WeightedMean(values[k], weights, weightSum);
     }
     FinishAlpha(set, out);
 }

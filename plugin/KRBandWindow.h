@@ -3,15 +3,17 @@
 // padded source window, its read size, the grid a band window is read into)
 // and the sampling loop that the terrain paths share with the NSDTF-DEM grid.
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <vector>
 
 #include <gdal.h>
+#include <ogr_spatialref.h>
 
 #include "KRGeometry.h"
 #include "KRTerrainData.h"
 #include "KRTypes.h"
-
-class OGRCoordinateTransformation;
 
 namespace KRC {
 
@@ -76,6 +78,74 @@ struct KRGridFrame {
     bool topDown = false;   //!< grid row 0 is the northern edge
     bool rangeTest = false; //!< skip positions outside [0, cols) x [0, rows)
 };
+
+//! Step between neighbouring destination samples; a single sample spans the whole extent.
+inline double SampleStep(double extent, int count)
+{
+    return count > 1 ? extent / (count - 1) : extent;
+}
+
+//! Fractional sample index along one axis. A one-pixel-wide source has no
+//! extent to divide by; its only sample sits at position 0.
+inline double AxisPosition(double value, double origin, double extent, int count)
+{
+    if (extent == 0.0)
+        return 0.0;
+    return (value - origin) * (count - 1) / extent;
+}
+
+//! Calls visit(r, c, row, col) for every destination sample (r, c) of `span`
+//! in a width x height destination laid over `rect`, bottom row first, where
+//! (row, col) is the sample's fractional position in the grid of `frame`:
+//! its longitude and latitude, carried into source units by `toSource` when
+//! it is set. Positions that are not finite, or outside the frame when it
+//! tests, are not visited. Every fetch walks its destination this one way.
+template <class Visit>
+void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSampleSpan& span,
+                         const KRGridFrame& frame, OGRCoordinateTransformation* toSource, Visit&& visit)
+{
+    // Rounded spans never leave the destination, whatever the request held.
+    const int c0 = std::max(span.c0, 0);
+    const int c1 = std::min(span.c1, width - 1);
+    const int r0 = std::max(span.r0, 0);
+    const int r1 = std::min(span.r1, height - 1);
+    if (c0 > c1 || r0 > r1)
+        return;
+
+    const double stepX = SampleStep(rect.Width(), width);
+    const double stepY = SampleStep(rect.Height(), height);
+    const double frameW = frame.bounds.Width();
+    const double frameH = frame.bounds.Height();
+
+    const int count = c1 - c0 + 1;
+    std::vector<double> xs(static_cast<size_t>(count));
+    std::vector<double> ys(static_cast<size_t>(count));
+    for (int r = r0; r <= r1; ++r) {
+        const double lat = rect.bottom + r * stepY;
+        for (int i = 0; i < count; ++i) {
+            xs[static_cast<size_t>(i)] = rect.left + (c0 + i) * stepX;
+            ys[static_cast<size_t>(i)] = lat;
+        }
+        // One call per row gives each point the same result as one call per
+        // point; a point that fails keeps whatever the transformation left.
+        if (toSource != nullptr)
+            (void)toSource->Transform(count, xs.data(), ys.data());
+
+        for (int i = 0; i < count; ++i) {
+            double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
+            const double col = AxisPosition(xs[static_cast<size_t>(i)], frame.bounds.left, frameW, frame.cols);
+            // A position that is not finite names no sample: the destination
+            // keeps its cleared value there.
+            if (!std::isfinite(row) || !std::isfinite(col))
+                continue;
+            if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
+                continue;
+            if (frame.topDown)
+                row = (frame.rows - 1) - row;
+            visit(r, c0 + i, row, col);
+        }
+    }
+}
 
 //! Fills the destination samples of `span` from `grid`: each sample's longitude
 //! and latitude, carried into source units by `toSource` when it is set, is

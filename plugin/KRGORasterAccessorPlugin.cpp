@@ -78,7 +78,7 @@ bool KRGORasterAccessorPlugin::IsValid()
 bool KRGORasterAccessorPlugin::ClearHistogramData()
 {
     for (int i = 0; i < m_histograms.GetSize(); ++i) {
-        delete[] static_cast<std::uint64_t*>(m_histograms[i]);
+        delete[] static_cast<GUIntBig*>(m_histograms[i]); // as CheckHistogram allocates them
         m_histograms[i] = nullptr;
     }
     m_histograms.RemoveAll(); // also releases the storage

@@ -14,6 +14,7 @@ namespace KRC {
 
 struct KRGORasterAccessorPluginProbe; // test access to the private steps
 struct KRBandWindow;                  // source block of one GDAL fetch (KRBandWindow.h)
+struct KRPixelPaint;                  // how one image fetch colours its pixels (KRImageFetch.cpp)
 
 //! Raster accessor over GDAL, plus a reader of NSDTF-DEM elevation text files.
 //! One object serves one raster at a time; OpenForRead closes the previous one.
@@ -61,6 +62,12 @@ public:
 
     bool OpenForRead(const KRString& path) override;
 
+    // Imagery.
+    void CheckInitColorInfo() override;
+    GetchResult FetchImageData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect, int* bandMap,
+                               bool flip) override;
+    GetchResult FetchImageData(KRImageData*& image, int x, int y, int level) override;
+
     // Terrain.
     GetchResult FetchTerrainData(KRTerrainData* terrain, const KRRect2d& rect, bool flip) override;
     GetchResult FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level) override;
@@ -70,6 +77,9 @@ public:
     double GetNoDataValue(bool& hasNoData) override;
     void LatLonToProBounds(const KRRect2d& in, KRRect2d& out) override;
     void LatLonToProPnt(double lon, double lat, double& x, double& y) override;
+
+    double GetStretchValue(double value, int band) override;
+    unsigned int GetColorFromTable(double value) override;
 
 private:
     friend struct KRGORasterAccessorPluginProbe;
@@ -94,11 +104,38 @@ private:
     void SetAxisMappingStrategy(OGRSpatialReference* srs);
     KRRect2d TransformBounds(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps);
 
+    // Colour table, histogram and stretch.
+    KRColorset ReadColorset();
+    void CheckHistogram();
+    //! The stretch range of band slot `slot`: from opening, else GDAL's exact
+    //! statistics (stored back); false when GDAL has none.
+    bool ReadStretchRange(GDALRasterBand* band, int slot, double& min, double& max);
+
+    // Image paths.
+    //! Bands an image fetch samples: the raster's, 3 when alpha is ignored, at most 4.
+    int EffectiveBandCount() const;
+    //! Every sampled band equals the filter colour's component within 1e-10.
+    bool MatchesFilterColor(const double* sample, int bands) const;
+    //! Colours one pixel from its samples; notes a transparent pixel in `transparent`.
+    void ColorPixel(double* sample, const KRPixelPaint& paint, unsigned char* pixel, bool& transparent);
+    GetchResult FetchLatLonImageDataFromLatLonData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
+                                                   int* bandMap, bool flip);
+    GetchResult FetchLatLonImageDataFromProData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect,
+                                                int* bandMap, bool flip);
+    //! The image steps common to geographic and projected GDAL sources, once
+    //! the request is known in source units; `toSource` null for geographic ones.
+    GetchResult FetchImageFromBands(KRImageData& image, KRImageData*& newImage, const KRRect2d& rect,
+                                    const KRRect2d& srcRect, const int* bandMap, bool flip,
+                                    OGRCoordinateTransformation* toSource);
+
     // Terrain grids and paths.
     KRTerrainData* CreateBandRasterData(int width, int height);
     double GetBandDataValue(void* buffer, int stride, int row, int col);
     GetchResult FetchLatLonTerrainDataFromLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
     GetchResult FetchLatLonTerrainDataFromProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+
+    //! The WGS84 rectangle of a tile of the host's tiling; false when it misses the raster.
+    bool TileOverRaster(int x, int y, int level, KRRect2d& rect);
 
     // Source windows shared by the GDAL-based fetches.
     //! The window of `srcRect` (source units) padded by 2 pixels and clamped to
@@ -116,10 +153,8 @@ private:
     // NSDTF-DEM.
     void ReadChinaDemInfo(const KRString& path);
     void ReadChinaDemData(const KRString& path);
-    GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect,
-                                                             bool flip);
-    GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect,
-                                                          bool flip);
+    GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+    GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
 
     GDALDataset* m_pDataset = nullptr;
     GDALRasterBand* m_pBand = nullptr;

@@ -55,6 +55,10 @@ bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path) try {
     m_strFileName = path;
     m_bOpened = true;
     m_bNsdtfDem = false;
+    // A new file has its own palette and histograms; they are prepared again on its first image.
+    m_colorset = KRColorset();
+    m_bColorInfoInited = false;
+    m_histogramState = false;
 
     // Probing unknown files is expected to fail now and then; keep the host's console quiet.
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);

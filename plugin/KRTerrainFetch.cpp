@@ -17,6 +17,7 @@
 #include <ogr_spatialref.h>
 
 #include "KRBandWindow.h"
+#include "KRColorRules.h"
 
 namespace KRC {
 
@@ -28,21 +29,6 @@ constexpr double kIntersectTolerance = 1e-16;
 constexpr double kNoDataTolerance = 1e-10;
 constexpr long long kWindowMargin = 2; // pixels added around every source window
 
-//! Step between neighbouring destination samples; a single sample spans the whole extent.
-double SampleStep(double extent, int count)
-{
-    return count > 1 ? extent / (count - 1) : extent;
-}
-
-//! Fractional sample index along one axis. A one-pixel-wide source has no
-//! extent to divide by; its only sample sits at position 0.
-double AxisPosition(double value, double origin, double extent, int count)
-{
-    if (extent == 0.0)
-        return 0.0;
-    return (value - origin) * (count - 1) / extent;
-}
-
 struct TypeFormat {
     GDALDataType type;
     enumRasterDataFromat format;
@@ -53,15 +39,9 @@ struct TypeFormat {
 // CFloat32 as 8-byte samples of the same total width; CFloat64 and the 64-bit
 // integers have no counterpart.
 constexpr TypeFormat kTypeFormats[] = {
-    {GDT_Byte, RDF_UInt8, PF_L8},
-    {GDT_UInt16, RDF_UInt16, PF_L16},
-    {GDT_Int16, RDF_Int16, PF_L16},
-    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8},
-    {GDT_Int32, RDF_Int32, PF_X8R8G8B8},
-    {GDT_Float32, RDF_Float32, PF_R32F},
-    {GDT_Float64, RDF_Float64, PF_R64F},
-    {GDT_CInt16, RDF_Int32, PF_X8R8G8B8},
-    {GDT_CInt32, RDF_Int64, PF_G32R32F},
+    {GDT_Byte, RDF_UInt8, PF_L8},          {GDT_UInt16, RDF_UInt16, PF_L16},     {GDT_Int16, RDF_Int16, PF_L16},
+    {GDT_UInt32, RDF_UInt32, PF_X8R8G8B8}, {GDT_Int32, RDF_Int32, PF_X8R8G8B8},  {GDT_Float32, RDF_Float32, PF_R32F},
+    {GDT_Float64, RDF_Float64, PF_R64F},   {GDT_CInt16, RDF_Int32, PF_X8R8G8B8}, {GDT_CInt32, RDF_Int64, PF_G32R32F},
     {GDT_CFloat32, RDF_Float64, PF_R64F},
 };
 
@@ -187,54 +167,13 @@ void FillTerrainSamples(KRTerrainData& dst, const KRRect2d& rect, const KRSample
                         const KRGridFrame& frame, OGRCoordinateTransformation* toSource)
 {
     const int width = dst.GetWidth();
-    const int height = dst.GetHeight();
-    // Rounded spans never leave the destination, whatever the request held.
-    const int c0 = std::max(span.c0, 0);
-    const int c1 = std::min(span.c1, width - 1);
-    const int r0 = std::max(span.r0, 0);
-    const int r1 = std::min(span.r1, height - 1);
-    if (c0 > c1 || r0 > r1)
-        return;
-
-    const double stepX = SampleStep(rect.Width(), width);
-    const double stepY = SampleStep(rect.Height(), height);
-    const double frameW = frame.bounds.Width();
-    const double frameH = frame.bounds.Height();
     const double noData = grid.m_dNoDataValue;
-
-    const int count = c1 - c0 + 1;
-    std::vector<double> xs(static_cast<size_t>(count));
-    std::vector<double> ys(static_cast<size_t>(count));
-    for (int r = r0; r <= r1; ++r) {
-        const double lat = rect.bottom + r * stepY;
-        for (int i = 0; i < count; ++i) {
-            xs[static_cast<size_t>(i)] = rect.left + (c0 + i) * stepX;
-            ys[static_cast<size_t>(i)] = lat;
-        }
-        // One call per row gives each point the same result as one call per
-        // point; a point that fails keeps whatever the transformation left.
-        if (toSource != nullptr)
-            (void)toSource->Transform(count, xs.data(), ys.data());
-
-        for (int i = 0; i < count; ++i) {
-            double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
-            const double col = AxisPosition(xs[static_cast<size_t>(i)], frame.bounds.left, frameW, frame.cols);
-            // A position that is not finite would sample as NaN, which the
-            // nodata rule turns into 0 anyway: the cell keeps its cleared 0.
-            if (!std::isfinite(row) || !std::isfinite(col))
-                continue;
-            if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
-                continue;
-            if (frame.topDown)
-                row = (frame.rows - 1) - row;
-
-            double v = grid.GetBRasampleValue(row, col, false);
-            const double diff = noData - v;
-            if ((diff > -kNoDataTolerance && diff < kNoDataTolerance) || !std::isfinite(v))
-                v = 0.0;
-            dst.SetValue(static_cast<long long>(r) * width + (c0 + i), v);
-        }
-    }
+    ForEachGridPosition(width, dst.GetHeight(), rect, span, frame, toSource, [&](int r, int c, double row, double col) {
+        double v = grid.GetBRasampleValue(row, col, false);
+        if (MatchesWithin(v, noData, kNoDataTolerance) || !std::isfinite(v))
+            v = 0.0;
+        dst.SetValue(static_cast<long long>(r) * width + c, v);
+    });
 }
 
 } // namespace detail
@@ -462,13 +401,18 @@ GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData* terrain, c
     return GetchResult_None;
 }
 
+bool KRGORasterAccessorPlugin::TileOverRaster(int x, int y, int level, KRRect2d& rect)
+{
+    KRMath::CalcTileBounds(rect, x, y, level);
+    return m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance);
+}
+
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData*& terrain, int x, int y, int level)
 {
     terrain = nullptr;
     try {
         KRRect2d rect;
-        KRMath::CalcTileBounds(rect, x, y, level);
-        if (!m_latLonBounds.GetGeoBounds().IsIntersect(rect, kIntersectTolerance))
+        if (!TileOverRaster(x, y, level, rect))
             return GetchResult_None;
 
         std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(kTileSize, kTileSize, RDF_Float32);

@@ -6,13 +6,15 @@
 
 #include "KRGORasterAccessorPlugin.h"
 
-#define KR_PROBE_MEMBER(name)                                                                                 \
-    static auto& name(KRGORasterAccessorPlugin& p) { return p.name; }
-#define KR_PROBE_CALL(name)                                                                                   \
-    template <class... A>                                                                                     \
-    static auto name(KRGORasterAccessorPlugin& p, A&&... args)                                                \
-    {                                                                                                         \
-        return p.name(std::forward<A>(args)...);                                                              \
+#define KR_PROBE_MEMBER(name)                                                                                          \
+    static auto& name(KRGORasterAccessorPlugin& p)                                                                     \
+    {                                                                                                                  \
+        return p.name;                                                                                                 \
+    }
+#define KR_PROBE_CALL(name)                                                                                            \
+    template <class... A> static auto name(KRGORasterAccessorPlugin& p, A&&... args)                                   \
+    {                                                                                                                  \
+        return p.name(std::forward<A>(args)...);                                                                       \
     }
 
 namespace KRC {
@@ -38,6 +40,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bOpened)
     // Own state.
     KR_PROBE_MEMBER(m_pDataset)
+    KR_PROBE_MEMBER(m_pBand)
     KR_PROBE_MEMBER(m_pDemData)
     KR_PROBE_MEMBER(m_bNsdtfDem)
     KR_PROBE_MEMBER(m_pSrcToLatLon)
@@ -52,6 +55,10 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bandHasMax)
     KR_PROBE_MEMBER(m_bandHasMin)
     KR_PROBE_MEMBER(m_histograms)
+    KR_PROBE_MEMBER(m_histogramState)
+    KR_PROBE_MEMBER(m_filterColor)
+    KR_PROBE_MEMBER(m_colorset)
+    KR_PROBE_MEMBER(m_pColorDict)
 
     // Private steps.
     KR_PROBE_CALL(ReadTFW)
@@ -60,6 +67,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_CALL(GetBandDataValue)
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
+    KR_PROBE_CALL(ReadColorset)
 };
 
 } // namespace KRC

@@ -1,0 +1,70 @@
+#pragma once
+// Image test helpers: host images, pixel access (row 0 south), and rasters whose
+// samples are planes in the pixel indices, so that expected colours can be
+// worked out at any position.
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gdal_priv.h>
+
+#include "KRImageData.h"
+#include "KRTestSupport.h"
+
+namespace krtest {
+
+inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::enumPixelFormat format)
+{
+    auto image = std::make_unique<KRC::KRImageData>();
+    image->m_nWidth = width;
+    image->m_nHeight = height;
+    image->SetPixelFormat(format);
+    return image->CreateData() ? std::move(image) : nullptr;
+}
+
+//! Bytes of pixel (column c, row r counted from the south edge).
+inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
+{
+    return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
+           static_cast<size_t>(c) * image.GetPixelSize();
+}
+
+//! A raster of `size` x `size` pixels over a square of source units, with
+//! band b's value `value(b, column, row counted from the south)`. The
+//! accessor puts pixel i at the edge plus i x extent / (size - 1).
+struct PlaneRaster {
+    int epsg = 4326;
+    int size = 64;
+    double west = 10.0, south = 48.0, extent = 2.0;
+    bool northUp = true;
+    int bands = 3;
+    GDALDataType type = GDT_Byte;
+    std::vector<double> noData;
+    std::function<double(int, double, double)> value;
+
+    double Res() const { return extent / (size - 1); }
+    //! Fractional pixel indices (column, row from the south) of a point in source units.
+    double Column(double x) const { return (x - west) / Res(); }
+    double Row(double y) const { return (y - south) / Res(); }
+
+    RasterLayout Layout() const
+    {
+        RasterLayout layout;
+        layout.width = layout.height = size;
+        layout.bands = bands;
+        layout.type = type;
+        const double pixel = extent / size;
+        layout.geoTransform = {west, pixel, 0, northUp ? south + extent : south, 0, northUp ? -pixel : pixel};
+        layout.wkt = WktOfEpsg(epsg);
+        layout.noData = noData;
+        const int last = size - 1;
+        const bool up = northUp;
+        auto f = value;
+        layout.value = [f, last, up](int b, int c, int r) { return f(b, c, up ? last - r : r); };
+        return layout;
+    }
+};
+
+} // namespace krtest
