@@ -3,6 +3,7 @@
 // rectangle conversions built on them.
 #include "KRGORasterAccessorPlugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -60,12 +61,20 @@ struct KRCrossing {
     double goodX, goodY, badX, badY;
 };
 
+// Grid lines across a rectangle whose outline leaves the domain. An extreme of
+// the transformable part can lie between two lines; for a round part (a disk)
+// the lines miss it by about 1e-4 of its radius. The cap also bounds the cost
+// of the 256-step requests of the image fetches.
+constexpr int kMaxGridSteps = 72;
+
 //! A rectangle part of which lies outside the transformation's domain (such as
 //! a geostationary view with space around the Earth's disk): the image of the
-//! part that can be transformed, from a grid of (steps + 1)^2 points over the
-//! whole rectangle, refined by bisection wherever a grid line leaves the domain.
-void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps, KRRect2d& result)
+//! part that can be transformed, from a grid of up to (kMaxGridSteps + 1)^2
+//! points over the whole rectangle, refined by bisection wherever a grid line
+//! leaves the domain.
+void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect, int outlineSteps, KRRect2d& result)
 {
+    const int steps = std::min(outlineSteps, kMaxGridSteps);
     const std::size_t n = static_cast<std::size_t>(steps) + 1;
     const double dx = rect.Width() / steps;
     const double dy = rect.Height() / steps;
