@@ -123,10 +123,6 @@ template <class F> auto PlaneOverBox(const KRC::KRRect2d& box, double margin, F 
     };
 }
 
-} // namespace krtest
-
-namespace krtest {
-
 //! A grid of `value` everywhere, to tell samples a fetch wrote from those it left.
 inline std::unique_ptr<KRC::KRTerrainData> FilledGrid(int width, int height, double value)
 {
@@ -134,53 +130,6 @@ inline std::unique_ptr<KRC::KRTerrainData> FilledGrid(int width, int height, dou
     for (int i = 0; grid != nullptr && i < width * height; ++i)
         grid->SetValue(i, value);
     return grid;
-}
-
-//! A delivered grid holds finite samples only; one not delivered is left as it was (`untouched` in every sample).
-inline void ExpectCleanGrid(KRC::GetchResult result, const KRC::KRTerrainData& grid, double untouched)
-{
-    ASSERT_TRUE(result == KRC::GetchResult_None || result == KRC::GetchResult_Delivered) << result;
-    if (grid.GetData() == nullptr)
-        return;
-    for (int r = 0; r < grid.GetHeight(); ++r)
-        for (int c = 0; c < grid.GetWidth(); ++c) {
-            const double v = grid.GetValue(r, c);
-            ASSERT_TRUE(result == KRC::GetchResult_Delivered ? std::isfinite(v) : v == untouched)
-                << "result " << result << ", row " << r << ", column " << c << ": " << v;
-        }
-}
-
-//! What a host does with an open raster that only reads it: its description,
-//! projections as text, points, terrain over its bounds, the world and tiles at
-//! its centre. Every answer must be clean; returns how many grids were delivered.
-inline int ServeEverything(KRC::KRRasterDataAccessor& p)
-{
-    p.IsValid();
-    p.GetProjectionRef();
-    p.ExportProjectionRefToWkt();
-    p.ExportProjectionRefToProj4();
-    p.ExportProjToEsriPrj();
-    bool hasNoData = false;
-    p.GetNoDataValue(hasNoData);
-    const KRC::KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
-    KRC::KRPoint3d point;
-    p.SrcPtToWGS84Pt(KRC::KRPoint3d(b.left, b.top, 0), point);
-    p.WGS84PtToSrcPt(point, point);
-    int delivered = 0;
-    for (const KRC::KRRect2d& rect : {b, KRC::KRRect2d(-180, 90, 180, -90)}) {
-        auto grid = FilledGrid(33, 33, 7.0);
-        const KRC::GetchResult result = p.FetchTerrainData(grid.get(), rect, false);
-        ExpectCleanGrid(result, *grid, 7.0);
-        delivered += result == KRC::GetchResult_Delivered;
-    }
-    for (int level : {2, 9}) {
-        const auto at = TileAt((b.left + b.right) / 2, (b.top + b.bottom) / 2, level);
-        auto tile = FetchTile(p, at.first, at.second, level);
-        if (tile != nullptr)
-            ExpectCleanGrid(KRC::GetchResult_Delivered, *tile, 0.0);
-        delivered += tile != nullptr;
-    }
-    return delivered;
 }
 
 } // namespace krtest

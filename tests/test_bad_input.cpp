@@ -15,7 +15,7 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "KRTerrainTestSupport.h"
+#include "KRHostSession.h"
 #include "KRTestSupport.h"
 
 using namespace KRC;
@@ -74,6 +74,11 @@ const std::vector<std::pair<const char*, KRRect2d>> kBadRects = {
     {"smaller than a double step", KRRect2d(11, 49 + 1e-14, 11 + 1e-14, 49)},
 };
 
+//! Column, row and level of tiles: negative, beyond level 30, at the ints' limits.
+const int kBadTiles[][3] = {{-1, 0, 0},  {0, -1, 0},   {0, 0, -1},       {-5, -5, -5},
+                            {0, 0, 31},  {0, 0, 64},   {0, 0, 1100},     {INT_MAX, INT_MAX, INT_MAX},
+                            {INT_MIN, INT_MIN, INT_MIN}, {INT_MAX, 0, 30}, {1 << 20, 1 << 19, 20}};
+
 class BadInputTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -83,7 +88,10 @@ protected:
         RasterLayout geo{16, 16, 1, GDT_Float32, {10, 0.125, 0, 50, 0, -0.125}, WktOfEpsg(4326), {-1.0},
                          [](int, int c, int r) { return c + 10.0 * r; }};
         ASSERT_TRUE(WriteRaster(s_dir->File("geo.tif"), geo));
-        RasterLayout utm = geo;
+        RasterLayout utm = geo; // three 16-bit bands: the stretched colour path
+        utm.bands = 3;
+        utm.type = GDT_UInt16;
+        utm.noData = {7, 7, 7};
         utm.geoTransform = {500000, 1000, 0, 4500000, 0, -1000};
         utm.wkt = WktOfEpsg(32633);
         ASSERT_TRUE(WriteRaster(s_dir->File("utm.tif"), utm));
@@ -172,10 +180,7 @@ TEST_F(BadInputTest, TerrainFetches)
                              }});
         }
     }
-    const int tiles[][3] = {{-1, 0, 0},        {0, -1, 0},        {0, 0, -1},       {-5, -5, -5},
-                            {0, 0, 31},        {0, 0, 64},        {0, 0, 1100},     {INT_MAX, INT_MAX, INT_MAX},
-                            {INT_MIN, INT_MIN, INT_MIN}, {INT_MAX, 0, 30}, {1 << 20, 1 << 19, 20}};
-    for (const auto& t : tiles) {
+    for (const auto& t : kBadTiles) {
         calls.push_back({"tile " + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", level " + std::to_string(t[2]),
                          [t](KRRasterDataAccessor& p, bool holdsRaster) {
                              KRTerrainData* tile = reinterpret_cast<KRTerrainData*>(&p); // must be replaced
@@ -186,6 +191,92 @@ TEST_F(BadInputTest, TerrainFetches)
                              return (result == GetchResult_Delivered) == (owned != nullptr) &&
                                     (holdsRaster || result == GetchResult_None);
                          }});
+    }
+    Run(calls);
+}
+
+TEST_F(BadInputTest, ImageFetches)
+{
+    std::vector<BadCall> calls;
+    struct ImageKind {
+        const char* name;
+        int width, height;
+        enumPixelFormat format;
+        bool allocate;
+        int widthAfter; //!< the public width once allocated (a host that changed it)
+    };
+    const ImageKind images[] = {
+        {"unallocated 256 x 256", 256, 256, PF_R8G8B8, false, 256}, {"0 x 0", 0, 0, PF_R8G8B8, false, 0},
+        {"1 x 1 RGB", 1, 1, PF_R8G8B8, true, 1},                     {"1 x 256 RGBA", 1, 256, PF_A8R8G8B8, true, 1},
+        {"256 x 1 16-bit", 256, 1, PF_R5G6B5, true, 256},            {"64 x 64 grey", 64, 64, PF_L8, true, 64},
+        {"64 x 64 unknown format", 64, 64, PF_Unknown, false, 64},   {"widened after allocation", 8, 8, PF_R8G8B8, true, 4096},
+    };
+    calls.push_back({"rectangle into a null image", [](KRRasterDataAccessor& p, bool) {
+                         KRImageData* replacement = reinterpret_cast<KRImageData*>(&p); // must be cleared
+                         return p.FetchImageData(nullptr, replacement, KRRect2d(10, 50, 12, 48), nullptr, false) ==
+                                    GetchResult_None &&
+                                (replacement == nullptr || replacement == reinterpret_cast<KRImageData*>(&p));
+                     }});
+    for (const ImageKind& kind : images) {
+        for (const auto& [rectName, rect] : kBadRects) {
+            calls.push_back({std::string(kind.name) + " image, rectangle " + rectName,
+                             [kind, rect = rect](KRRasterDataAccessor& p, bool holdsRaster) {
+                                 auto image = std::make_unique<KRImageData>();
+                                 image->m_nWidth = kind.width;
+                                 image->m_nHeight = kind.height;
+                                 image->SetPixelFormat(kind.format);
+                                 if (kind.allocate && !image->CreateData())
+                                     return false;
+                                 image->m_nWidth = kind.widthAfter;
+                                 KRImageData* replacement = nullptr;
+                                 const GetchResult result = p.FetchImageData(image.get(), replacement, rect, nullptr, true);
+                                 ExpectCleanImageFetch(result, *image, replacement);
+                                 const bool nothing = !holdsRaster || kind.widthAfter != kind.width ||
+                                                      std::isnan(rect.top) || image->m_pData == nullptr;
+                                 return !nothing || result == GetchResult_None;
+                             }});
+        }
+    }
+    const std::vector<int> bandMaps[] = {{0, 1, 2, 3}, {99, -1, 1000, INT_MIN}, {3, 3, 3, 3}, {-4, 4, 7, 8}};
+    for (const auto& map : bandMaps) {
+        calls.push_back({"band map " + std::to_string(map[0]) + ", " + std::to_string(map[1]) + ", ...",
+                         [map](KRRasterDataAccessor& p, bool) {
+                             std::vector<int> order = map;
+                             auto image = MakeImage(32, 32, PF_A8R8G8B8);
+                             KRImageData* replacement = nullptr;
+                             const GetchResult result =
+                                 p.FetchImageData(image.get(), replacement, KRRect2d(9, 51, 13, 47), order.data(), false);
+                             ExpectCleanImageFetch(result, *image, replacement);
+                             return order == map; // read, never written
+                         }});
+    }
+    for (const auto& t : kBadTiles) {
+        calls.push_back({"image tile " + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", level " +
+                             std::to_string(t[2]),
+                         [t](KRRasterDataAccessor& p, bool holdsRaster) {
+                             auto tile = FetchImageTile(p, t[0], t[1], t[2]);
+                             return holdsRaster || tile == nullptr;
+                         }});
+    }
+    for (double v : {kNaN, kInf, -kInf, 1e300, -1e300}) {
+        calls.push_back({"colour of " + std::to_string(v), [v](KRRasterDataAccessor& p, bool) {
+                             p.CheckInitColorInfo();
+                             p.GetColorFromTable(v);
+                             return true;
+                         }});
+        for (int band : {-1, 4, INT_MAX, INT_MIN}) {
+            calls.push_back({"stretch of " + std::to_string(v) + " in band " + std::to_string(band),
+                             [v, band](KRRasterDataAccessor& p, bool) {
+                                 for (float gamma : {1.0f, 0.0f, -2.0f, std::numeric_limits<float>::quiet_NaN()}) {
+                                     p.SetStetchType(2);
+                                     p.SetStretchGama(gamma);
+                                     const double stretched = p.GetStretchValue(v, band);
+                                     if (!(Same(stretched, v) || std::isfinite(stretched)))
+                                         return false;
+                                 }
+                                 return true;
+                             }});
+        }
     }
     Run(calls);
 }
@@ -297,7 +388,7 @@ TEST_F(BadInputTest, OpeningAndDescription)
                          bool hasNoData = true;
                          const double value = p.GetNoDataValue(hasNoData);
                          const bool gdal = holdsRaster && IsGeoTiff(p);
-                         return gdal ? hasNoData && value == -1.0
+                         return gdal ? hasNoData && (value == -1.0 || value == 7.0)
                                      : !hasNoData && value == -9999.0 && p.GetNoValue() == 0.0 &&
                                            p.GetRasterDataFormat() == RDF_None;
                      }});

@@ -14,9 +14,8 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
+#include "KRHostSession.h"
 #include "KRPluginProbe.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -72,19 +71,57 @@ private:
     std::vector<double> m_x, m_y;
 };
 
-//! An open source and the block of tiles fetched from it.
+//! An open source and the block of tiles fetched from it; image tiles too from GDAL rasters.
 struct Source {
     const char* name;
     std::function<bool(KRGORasterAccessorPlugin&, const TempDir&)> open;
     double lon, lat;
     int level;
+    bool images;
 };
+
+using Pixels = std::vector<unsigned char>; //!< 4 x 4 image tiles, each tile's bytes in turn; missing ones empty
+
+//! The image counterpart of FetchBlock: the 4 x 4 image tiles from the `first`-th on.
+Pixels FetchImageBlock(KRRasterDataAccessor& p, double lon, double lat, int level, int first = 0)
+{
+    const auto at = TileAt(lon, lat, level);
+    std::vector<Pixels> tiles(16);
+    for (int k = 0; k < 16; ++k) {
+        const int t = (first + k) % 16;
+        auto tile = FetchImageTile(p, at.first + t % 4, at.second + t / 4, level);
+        if (tile != nullptr)
+            tiles[t].assign(tile->m_pData, tile->m_pData + tile->GetDataBytes());
+    }
+    Pixels block;
+    for (const Pixels& tile : tiles)
+        block.insert(block.end(), tile.begin(), tile.end());
+    return block;
+}
+
+//! Every tile fetched by threads, as bytes, next to what one thread fetched.
+struct Fetched {
+    Block terrain;
+    Pixels images;
+    bool operator==(const Fetched& other) const
+    {
+        return images == other.images && terrain.size() == other.terrain.size() &&
+               std::memcmp(terrain.data(), other.terrain.data(), terrain.size() * sizeof(float)) == 0;
+    }
+};
+
+Fetched FetchAll(KRRasterDataAccessor& p, const Source& source, int first)
+{
+    return {FetchBlock(p, source.lon, source.lat, source.level, first),
+            source.images ? FetchImageBlock(p, source.lon, source.lat, source.level, first) : Pixels()};
+}
 
 bool OpenTiff(KRGORasterAccessorPlugin& p, const TempDir& dir, int epsg, std::vector<double> gt)
 {
     const double step = std::fabs(gt[1]);
-    RasterLayout layout{100, 100, 1, GDT_Float32, gt, WktOfEpsg(epsg), {}, [step](int, int c, int r) {
-                            return std::sin(0.37 * c) * std::cos(0.23 * r) * 100 + c * r * step;
+    // Three bands, so image tiles go through the band order and the 16-bit stretch.
+    RasterLayout layout{100, 100, 3, GDT_UInt16, gt, WktOfEpsg(epsg), {}, [step](int b, int c, int r) {
+                            return 1000 + b * 50 + std::sin(0.37 * c) * std::cos(0.23 * r) * 100 + c * r * step;
                         }};
     const std::string path = dir.File(std::to_string(epsg) + ".tif");
     return WriteRaster(path, layout) && p.OpenForRead(path.c_str());
@@ -108,18 +145,18 @@ TEST(Concurrency, ThreadsFetchWhatOneThreadFetches)
     const KRPoint2d utm = Projector(32633).Inverse(512500, 4487500); // the middle of both metric sources
     const Source sources[] = {
         {"geographic GeoTIFF", [](auto& p, auto& dir) { return OpenTiff(p, dir, 4326, {10, 0.01, 0, 50, 0, -0.01}); },
-         10.5, 49.5, 10},
+         10.5, 49.5, 10, true},
         {"projected GeoTIFF",
          [](auto& p, auto& dir) { return OpenTiff(p, dir, 32633, {500000, 250, 0, 4500000, 0, -250}); }, utm.x, utm.y,
-         12},
+         12, true},
         {"NSDTF-DEM in degrees",
          [](auto& p, auto& dir) { return OpenDem(p, dir, "NSDTF-DEM 1.0 D 0 0 10 50 0.01 0.01 81 81 1", nullptr); },
-         10.4, 49.6, 10},
+         10.4, 49.6, 10, false},
         {"NSDTF-DEM in metres",
          [](auto& p, auto& dir) {
              return OpenDem(p, dir, "NSDTF-DEM 1.0 M 0 0 500000 4500000 300 300 81 81 1", kUtm33);
          },
-         utm.x, utm.y, 12},
+         utm.x, utm.y, 12, false},
     };
     int compared = 0;
     for (const Source& source : sources) {
@@ -133,21 +170,24 @@ TEST(Concurrency, ThreadsFetchWhatOneThreadFetches)
             toSource = new SharedUseDetector(toSource, overlaps); // the object owns and deletes it
 
         // One thread first: it also makes the first fetch, which reads an NSDTF-DEM grid.
-        const Block serial = FetchBlock(p, source.lon, source.lat, source.level);
-        ASSERT_GT(std::count_if(serial.begin(), serial.end(), [](float v) { return v != 0 && !std::isnan(v); }), 1000);
-        std::vector<std::future<std::vector<Block>>> threads;
+        p.SetStetchType(2); // the first image fetch prepares the stretch from histograms, once, under the lock
+        const Fetched serial = FetchAll(p, source, 0);
+        ASSERT_GT(std::count_if(serial.terrain.begin(), serial.terrain.end(),
+                                [](float v) { return v != 0 && !std::isnan(v); }),
+                  1000);
+        ASSERT_EQ(serial.images.empty(), !source.images);
+        std::vector<std::future<std::vector<Fetched>>> threads;
         for (int i = 0; i < kThreads; ++i)
             threads.push_back(std::async(std::launch::async, [&, i] {
-                std::vector<Block> blocks;
+                std::vector<Fetched> rounds;
                 for (int round = 0; round < kRounds; ++round)
-                    blocks.push_back(FetchBlock(p, source.lon, source.lat, source.level, 4 * i + round));
-                return blocks;
+                    rounds.push_back(FetchAll(p, source, 4 * i + round));
+                return rounds;
             }));
         for (auto& thread : threads)
-            for (const Block& block : thread.get()) {
-                EXPECT_TRUE(std::equal(block.begin(), block.end(), serial.begin(), serial.end(),
-                                       [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }));
-                compared += 16;
+            for (const Fetched& fetched : thread.get()) {
+                EXPECT_TRUE(fetched == serial);
+                compared += source.images ? 32 : 16;
             }
         EXPECT_EQ(*overlaps, 0) << "threads shared one transformation";
     }

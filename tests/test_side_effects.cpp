@@ -11,6 +11,7 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
+#include "KRHostSession.h"
 #include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
