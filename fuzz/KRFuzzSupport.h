@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the fuzz targets: a scratch folder of the process, inputs written as
-// files, and the answers every fetch must give whatever the input (a broken
-// invariant aborts, so the fuzzer keeps the input that broke it).
+// files, and the answers every terrain and image fetch must give whatever the
+// input (a broken invariant aborts, so the fuzzer keeps the input that broke it).
 
 #include <cmath>
 #include <cstdint>
@@ -90,9 +90,21 @@ inline void CheckGrid(const KRC::KRTerrainData& grid)
             KR_FUZZ_CHECK(std::isfinite(grid.GetValue(r, c)));
 }
 
-//! Terrain over the raster's bounds and tiles at their centre: 0 or 5, a tile
-//! exactly when 5 is returned, finite samples only.
-inline void ServeTerrain(KRC::KRRasterDataAccessor& p)
+//! A rectangle image fetch: 0 or 5, and a replacement only with 5, in a
+//! four-byte format of the caller's size.
+inline void CheckImageFetch(KRC::GetchResult result, const KRC::KRImageData& image, KRC::KRImageData* replacement)
+{
+    std::unique_ptr<KRC::KRImageData> owned(replacement);
+    KR_FUZZ_CHECK(result == KRC::GetchResult_None || result == KRC::GetchResult_Delivered);
+    if (owned)
+        KR_FUZZ_CHECK(result == KRC::GetchResult_Delivered && owned->m_pData != nullptr &&
+                      owned->GetPixelSize() == 4 && owned->GetWidth() == image.GetWidth() &&
+                      owned->GetHeight() == image.GetHeight());
+}
+
+//! Terrain and an image over the raster's bounds, and terrain and image tiles
+//! at their centre: 0 or 5, a tile exactly when 5 is returned, finite samples.
+inline void Serve(KRC::KRRasterDataAccessor& p)
 {
     const KRC::KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
     KRC::KRTerrainData grid{KRC::KRTerrainData::Structure()};
@@ -104,6 +116,15 @@ inline void ServeTerrain(KRC::KRRasterDataAccessor& p)
     KR_FUZZ_CHECK(result == KRC::GetchResult_None || result == KRC::GetchResult_Delivered);
     if (result == KRC::GetchResult_Delivered)
         CheckGrid(grid);
+
+    KRC::KRImageData image;
+    image.m_nWidth = 24;
+    image.m_nHeight = 16;
+    image.SetPixelFormat(KRC::PF_R8G8B8);
+    KR_FUZZ_CHECK(image.CreateData());
+    KRC::KRImageData* replacement = nullptr;
+    CheckImageFetch(p.FetchImageData(&image, replacement, b, nullptr, false), image, replacement);
+
     for (int level : {4, 11}) {
         const double side = 180.0 / (1 << level);
         const int x = SaturatedIndex(((b.left + b.right) / 2 + 180) / side);
@@ -116,6 +137,13 @@ inline void ServeTerrain(KRC::KRRasterDataAccessor& p)
             KR_FUZZ_CHECK(owned->GetWidth() == 33 && owned->GetHeight() == 33);
             CheckGrid(*owned);
         }
+        KRC::KRImageData* imageTile = nullptr;
+        const KRC::GetchResult imageResult = p.FetchImageData(imageTile, x, y, level);
+        std::unique_ptr<KRC::KRImageData> ownedImage(imageTile);
+        KR_FUZZ_CHECK((imageResult == KRC::GetchResult_Delivered) == (ownedImage != nullptr));
+        if (ownedImage)
+            KR_FUZZ_CHECK(ownedImage->GetWidth() == 256 && ownedImage->GetHeight() == 256 &&
+                          ownedImage->m_pData != nullptr);
     }
 }
 

@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!p.OpenForRead(path.c_str()))
         return 0;
     KR_FUZZ_CHECK(p.GetBandCount() == 1 && p.GetWidth() >= 1 && p.GetHeight() >= 1);
-    krfuzz::ServeTerrain(p);
+    krfuzz::Serve(p);
     if (p.GetProjType() != 1) {
         p.ImportProjectionRefFromProj4(kUtm33);
-        krfuzz::ServeTerrain(p);
+        krfuzz::Serve(p);
     }
     return 0;
 }

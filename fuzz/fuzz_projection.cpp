@@ -58,6 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KRC::KRPoint3d point;
     p.SrcPtToWGS84Pt(KRC::KRPoint3d(500000, 4500000, 0), point);
     p.WGS84PtToSrcPt(point, point);
-    krfuzz::ServeTerrain(p);
+    krfuzz::Serve(p);
     return 0;
 }

@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!KRC::KRGORasterAccessorPluginProbe::ReadTFW(p, KRC::KRString(path.c_str()), gt.data()))
         KR_FUZZ_CHECK(gt == before); // a file that is not read leaves the transform alone
     KR_FUZZ_CHECK(p.OpenForRead(krfuzz::ScratchDir::Get().File("placed.bmp").c_str()));
-    krfuzz::ServeTerrain(p);
+    krfuzz::Serve(p);
     return 0;
 }
