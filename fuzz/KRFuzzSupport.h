@@ -102,8 +102,10 @@ inline void CheckImageFetch(KRC::GetchResult result, const KRC::KRImageData& ima
                       owned->GetHeight() == image.GetHeight());
 }
 
-//! Terrain and an image over the raster's bounds, and terrain and image tiles
-//! at their centre: 0 or 5, a tile exactly when 5 is returned, finite samples.
+//! Terrain and a small image over the raster's bounds, and terrain tiles at
+//! their centre: 0 or 5, a tile exactly when 5 is returned, finite samples.
+//! (The image tiles' 256 x 256 pixels would cost the fuzzer most of its time
+//! in pixel loops that the image is enough to reach.)
 inline void Serve(KRC::KRRasterDataAccessor& p)
 {
     const KRC::KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
@@ -137,13 +139,6 @@ inline void Serve(KRC::KRRasterDataAccessor& p)
             KR_FUZZ_CHECK(owned->GetWidth() == 33 && owned->GetHeight() == 33);
             CheckGrid(*owned);
         }
-        KRC::KRImageData* imageTile = nullptr;
-        const KRC::GetchResult imageResult = p.FetchImageData(imageTile, x, y, level);
-        std::unique_ptr<KRC::KRImageData> ownedImage(imageTile);
-        KR_FUZZ_CHECK((imageResult == KRC::GetchResult_Delivered) == (ownedImage != nullptr));
-        if (ownedImage)
-            KR_FUZZ_CHECK(ownedImage->GetWidth() == 256 && ownedImage->GetHeight() == 256 &&
-                          ownedImage->m_pData != nullptr);
     }
 }
 
