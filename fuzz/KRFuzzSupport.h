@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -17,6 +16,7 @@
 #include <gdal_priv.h>
 
 #include "KRGORasterAccessorPlugin.h"
+#include "KRTempDir.h"
 
 #define KR_FUZZ_CHECK(condition)                                                                              \
     do {                                                                                                      \
@@ -29,29 +29,11 @@
 namespace krfuzz {
 
 //! A fresh folder for this process's inputs, removed when the process ends.
-class ScratchDir {
-public:
-    static const ScratchDir& Get()
-    {
-        static const ScratchDir dir;
-        return dir;
-    }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kr-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::string m_path;
-};
+inline const krtest::TempDir& ScratchDir()
+{
+    static const krtest::TempDir dir;
+    return dir;
+}
 
 //! GDAL set up as the module will find it, with its messages kept off the fuzzer's output.
 inline void Initialize()
@@ -62,7 +44,7 @@ inline void Initialize()
 
 inline std::string WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size)
 {
-    const std::string path = ScratchDir::Get().File(name);
+    const std::string path = ScratchDir().File(name);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path;
 }

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     krfuzz::Initialize();
     // 16 x 16 samples in metres with no coordinate system: the import gives it one.
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDatasetUniquePtr ds(gtiff->Create(krfuzz::ScratchDir::Get().File("plain.tif").c_str(), 16, 16, 1,
+    GDALDatasetUniquePtr ds(gtiff->Create(krfuzz::ScratchDir().File("plain.tif").c_str(), 16, 16, 1,
                                           GDT_Float32, nullptr));
     double gt[6] = {500000, 1000, 0, 4500000, 0, -1000};
     float values[256];
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     std::string text = krfuzz::Text(data + 1, size - 1);
     KRC::KRGORasterAccessorPlugin p;
-    KR_FUZZ_CHECK(p.OpenForRead(krfuzz::ScratchDir::Get().File("plain.tif").c_str()));
+    KR_FUZZ_CHECK(p.OpenForRead(krfuzz::ScratchDir().File("plain.tif").c_str()));
     switch (data[0] % 4) {
     case 0:
         p.ImportProjectionRefFromWkt(text.c_str());

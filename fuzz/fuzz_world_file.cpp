@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     krfuzz::Initialize();
     // A raster without a transform of its own, so its world file places it.
     GDALDriver* bmp = GetGDALDriverManager()->GetDriverByName("BMP");
-    GDALDatasetUniquePtr ds(bmp->Create(krfuzz::ScratchDir::Get().File("placed.bmp").c_str(), 8, 8, 1, GDT_Byte,
+    GDALDatasetUniquePtr ds(bmp->Create(krfuzz::ScratchDir().File("placed.bmp").c_str(), 8, 8, 1, GDT_Byte,
                                         nullptr));
     std::array<GByte, 64> values{};
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::array<double, 6> before = gt;
     if (!KRC::KRGORasterAccessorPluginProbe::ReadTFW(p, KRC::KRString(path.c_str()), gt.data()))
         KR_FUZZ_CHECK(gt == before); // a file that is not read leaves the transform alone
-    KR_FUZZ_CHECK(p.OpenForRead(krfuzz::ScratchDir::Get().File("placed.bmp").c_str()));
+    KR_FUZZ_CHECK(p.OpenForRead(krfuzz::ScratchDir().File("placed.bmp").c_str()));
     krfuzz::Serve(p);
     return 0;
 }
