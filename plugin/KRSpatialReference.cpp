@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <utility>
 #include <vector>
 
 #include <cpl_error.h>
@@ -67,6 +66,92 @@ struct KRCrossing {
 // of the 256-step requests of the image fetches.
 constexpr int kMaxGridSteps = 72;
 
+//! (steps + 1)^2 points evenly over a rectangle, row by row from its bottom,
+//! and whether the transformation carried each.
+struct KRDomainGrid {
+    KRRect2d rect;
+    std::size_t n = 0;
+    double dx = 0.0;
+    double dy = 0.0;
+    std::vector<char> transformed;
+
+    double X(std::size_t i) const { return rect.left + static_cast<double>(i) * dx; }
+    double Y(std::size_t j) const { return rect.bottom + static_cast<double>(j) * dy; }
+};
+
+//! Transforms the grid's points row by row into `result`, noting which ones the transformation carries.
+KRDomainGrid TransformGrid(OGRCoordinateTransformation* ct, const KRRect2d& rect, int steps, KRRect2d& result)
+{
+    KRDomainGrid grid;
+    grid.rect = rect;
+    grid.n = static_cast<std::size_t>(steps) + 1;
+    grid.dx = rect.Width() / steps;
+    grid.dy = rect.Height() / steps;
+    grid.transformed.resize(grid.n * grid.n);
+    std::vector<double> xs(grid.n);
+    std::vector<double> ys(grid.n);
+    for (std::size_t j = 0; j < grid.n; ++j) {
+        for (std::size_t i = 0; i < grid.n; ++i) {
+            xs[i] = grid.X(i);
+            ys[i] = grid.Y(j);
+        }
+        (void)ct->Transform(static_cast<int>(grid.n), xs.data(), ys.data());
+        for (std::size_t i = 0; i < grid.n; ++i) {
+            grid.transformed[j * grid.n + i] = IsTransformed(xs[i], ys[i]);
+            result.Union(KRPoint2d(xs[i], ys[i]));
+        }
+    }
+    return grid;
+}
+
+//! Every pair of neighbouring grid points, along rows and columns, of which one transforms and the other does not.
+std::vector<KRCrossing> FindCrossings(const KRDomainGrid& grid)
+{
+    std::vector<KRCrossing> crossings;
+    const auto consider = [&](std::size_t i0, std::size_t j0, std::size_t i1, std::size_t j1) {
+        const bool first = grid.transformed[j0 * grid.n + i0] != 0;
+        if (first == (grid.transformed[j1 * grid.n + i1] != 0))
+            return;
+        if (first)
+            crossings.push_back({grid.X(i0), grid.Y(j0), grid.X(i1), grid.Y(j1)});
+        else
+            crossings.push_back({grid.X(i1), grid.Y(j1), grid.X(i0), grid.Y(j0)});
+    };
+    for (std::size_t j = 0; j < grid.n; ++j) {
+        for (std::size_t i = 0; i + 1 < grid.n; ++i) {
+            consider(i, j, i + 1, j);
+            consider(j, i, j, i + 1);
+        }
+    }
+    return crossings;
+}
+
+//! Halves every crossing kCrossingBisections times, adding each midpoint that
+//! transforms to `result`. All crossings are halved in one call, so the cost is
+//! as many calls as halvings, not as points.
+void RefineCrossings(OGRCoordinateTransformation* ct, std::vector<KRCrossing>& crossings, KRRect2d& result)
+{
+    const int count = static_cast<int>(crossings.size());
+    std::vector<double> xs(crossings.size());
+    std::vector<double> ys(crossings.size());
+    for (int k = 0; k < kCrossingBisections && count > 0; ++k) {
+        for (std::size_t c = 0; c < crossings.size(); ++c) {
+            xs[c] = (crossings[c].goodX + crossings[c].badX) / 2;
+            ys[c] = (crossings[c].goodY + crossings[c].badY) / 2;
+        }
+        std::vector<double> tx = xs;
+        std::vector<double> ty = ys;
+        (void)ct->Transform(count, tx.data(), ty.data());
+        for (std::size_t c = 0; c < crossings.size(); ++c) {
+            const bool carried = IsTransformed(tx[c], ty[c]);
+            (carried ? crossings[c].goodX : crossings[c].badX) = xs[c];
+            (carried ? crossings[c].goodY : crossings[c].badY) = ys[c];
+            if (carried)
+                result.Union(KRPoint2d(tx[c], ty[c]));
+        }
+    }
+}
+
 //! A rectangle part of which lies outside the transformation's domain (such as
 //! a geostationary view with space around the Earth's disk): the image of the
 //! part that can be transformed, from a grid of up to (kMaxGridSteps + 1)^2
@@ -74,67 +159,9 @@ constexpr int kMaxGridSteps = 72;
 //! leaves the domain.
 void AddTransformablePart(OGRCoordinateTransformation* ct, const KRRect2d& rect, int outlineSteps, KRRect2d& result)
 {
-    const int steps = std::min(outlineSteps, kMaxGridSteps);
-    const std::size_t n = static_cast<std::size_t>(steps) + 1;
-    const double dx = rect.Width() / steps;
-    const double dy = rect.Height() / steps;
-    std::vector<char> transformed(n * n);
-    std::vector<double> xs(n);
-    std::vector<double> ys(n);
-    for (std::size_t j = 0; j < n; ++j) {
-        for (std::size_t i = 0; i < n; ++i) {
-            xs[i] = rect.left + static_cast<double>(i) * dx;
-            ys[i] = rect.bottom + static_cast<double>(j) * dy;
-        }
-        (void)ct->Transform(static_cast<int>(n), xs.data(), ys.data());
-        for (std::size_t i = 0; i < n; ++i) {
-            transformed[j * n + i] = IsTransformed(xs[i], ys[i]);
-            result.Union(KRPoint2d(xs[i], ys[i]));
-        }
-    }
-
-    std::vector<KRCrossing> crossings;
-    const auto consider = [&](std::size_t i0, std::size_t j0, std::size_t i1, std::size_t j1) {
-        if (transformed[j0 * n + i0] == transformed[j1 * n + i1])
-            return;
-        if (!transformed[j0 * n + i0])
-            std::swap(i0, i1), std::swap(j0, j1);
-        crossings.push_back({rect.left + static_cast<double>(i0) * dx, rect.bottom + static_cast<double>(j0) * dy,
-                             rect.left + static_cast<double>(i1) * dx, rect.bottom + static_cast<double>(j1) * dy});
-    };
-    for (std::size_t j = 0; j < n; ++j) {
-        for (std::size_t i = 0; i + 1 < n; ++i) {
-            consider(i, j, i + 1, j);
-            consider(j, i, j, i + 1);
-        }
-    }
-    if (crossings.empty())
-        return;
-
-    // Every crossing is halved once per call, so the refinement costs as many
-    // calls as halvings, not as points.
-    xs.resize(crossings.size());
-    ys.resize(crossings.size());
-    for (int k = 0; k < kCrossingBisections; ++k) {
-        for (std::size_t c = 0; c < crossings.size(); ++c) {
-            xs[c] = (crossings[c].goodX + crossings[c].badX) / 2;
-            ys[c] = (crossings[c].goodY + crossings[c].badY) / 2;
-        }
-        std::vector<double> tx = xs;
-        std::vector<double> ty = ys;
-        (void)ct->Transform(static_cast<int>(crossings.size()), tx.data(), ty.data());
-        for (std::size_t c = 0; c < crossings.size(); ++c) {
-            KRCrossing& crossing = crossings[c];
-            if (IsTransformed(tx[c], ty[c])) {
-                crossing.goodX = xs[c];
-                crossing.goodY = ys[c];
-                result.Union(KRPoint2d(tx[c], ty[c]));
-            } else {
-                crossing.badX = xs[c];
-                crossing.badY = ys[c];
-            }
-        }
-    }
+    const KRDomainGrid grid = TransformGrid(ct, rect, std::min(outlineSteps, kMaxGridSteps), result);
+    std::vector<KRCrossing> crossings = FindCrossings(grid);
+    RefineCrossings(ct, crossings, result);
 }
 
 template <class T>
