@@ -81,6 +81,21 @@ public:
     double GetStretchValue(double value, int band) override;
     unsigned int GetColorFromTable(double value) override;
 
+    // Direct reads and raster output.
+    bool ReadPixels(KRPixelDataMultiBand& pixels, int firstRow, int lastRow, int firstCol, int lastCol,
+                    bool flip) override;
+    KRPixelDataMultiBand* ReadColors(int firstRow, int lastRow, int firstCol, int lastCol, bool flip) override;
+    bool ReprojectImage(const KRString& dstFile, const KRString& definition, int kind,
+                        int (*progress)(double, const char*, void*), void* userData) override;
+    bool CreateRasterFile(const KRString& path, int width, int height, double pixelSize, double originX, double originY,
+                          int bandCount, int dataType, bool compress) override;
+    bool WriteRasterFile(int x, int y, int width, int height, float* samples) override;
+    bool BeginRead(int band) override;
+    bool ReadScanline(KRRasterScanline& line, int row, int unused) override;
+
+    GetchResult QucikFetchImageData(KRImageData* image, KRImageData*& newImage, const KRRect2d& rect, int* bandMap,
+                                    bool flip) override;
+
 private:
     friend struct KRGORasterAccessorPluginProbe;
 
@@ -149,6 +164,22 @@ private:
     //! the request is known in source units; `toSource` null for geographic ones.
     GetchResult FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect, bool flip,
                                      OGRCoordinateTransformation* toSource);
+
+    // Quick image path.
+    //! width x height samples of the current band's type (new[] of bytes); null
+    //! for a type without a size here or a size that does not fit.
+    void* CreateBandData(int width, int height);
+    //! One sample of such a buffer narrowed to a byte by the current band's type.
+    unsigned char GetBandDataImgValue(void* buffer, int stride, int row, int col);
+
+    // Direct reads.
+    //! The block of inclusive rows and columns (rows counted up from the bottom
+    //! when the row flag is set) as a window in GDAL rows; false without a
+    //! current band or when the block leaves the raster.
+    bool DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip, KRBandWindow& window);
+    //! The display bytes of a non-byte raster: stretched when a stretch is in
+    //! force, filter-coloured pixels moved off the filter colour.
+    void StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window);
 
     // NSDTF-DEM.
     void ReadChinaDemInfo(const KRString& path);

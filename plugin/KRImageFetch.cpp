@@ -14,6 +14,7 @@
 
 #include "KRBandWindow.h"
 #include "KRColorRules.h"
+#include "KRSampleBuffers.h"
 
 namespace KRC {
 
@@ -23,37 +24,6 @@ constexpr int kTileImageSize = 256;
 constexpr int kBoundsSteps = 256; // points per edge when carrying a request into source units
 constexpr double kIntersectTolerance = 1e-16;
 constexpr int kMaxSampledBands = 4; // the sampler fills four values per pixel
-
-//! True when the image's pixels are allocated for its current size and format.
-bool IsWritable(const KRImageData& image)
-{
-    if (image.m_pData == nullptr || image.GetWidth() < 1 || image.GetHeight() < 1 || image.GetPixelSize() < 1)
-        return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(image.GetWidthBytes());
-    return rowBytes >= static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetPixelSize()) &&
-           rowBytes * static_cast<std::size_t>(image.GetHeight()) <= image.GetDataBytes();
-}
-
-//! A zeroed image of `width` x `height` in `format`; null when it cannot be allocated.
-std::unique_ptr<KRImageData> NewImage(int width, int height, enumPixelFormat format)
-{
-    std::unique_ptr<KRImageData> image(new (std::nothrow) KRImageData());
-    if (!image)
-        return nullptr;
-    image->m_nWidth = width;
-    image->m_nHeight = height;
-    image->SetPixelFormat(format);
-    if (!image->CreateData())
-        return nullptr;
-    return image;
-}
-
-//! The RGBA image a fetch writes into when the caller's pixels have no room for alpha.
-std::unique_ptr<KRImageData> NewWorkingImage(const KRImageData& caller)
-{
-    const enumPixelFormat format = caller.GetPixelFormat() == PF_R5G6B5 ? PF_X8R8G8B8 : PF_A8R8G8B8;
-    return NewImage(caller.GetWidth(), caller.GetHeight(), format);
-}
 
 //! Copies the caller's share of every working pixel back into the caller's image.
 void FoldBack(const KRImageData& working, KRImageData& caller)
@@ -141,7 +111,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
                                                           const int* bandMap, bool flip,
                                                           OGRCoordinateTransformation* toSource)
 {
-    if (!IsWritable(image))
+    if (!detail::IsWritable(image))
         return GetchResult_None;
     const bool topDown = (m_dPixelSizeY < 0.0) != flip;
     KRBandWindow window;
@@ -174,7 +144,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const bool needAlpha = window.cut || m_bNoDataActive || m_bFilterColorUsed;
     std::unique_ptr<KRImageData> working;
     if (needAlpha && image.GetPixelSize() < 4) {
-        working = NewWorkingImage(image);
+        working = detail::NewWorkingImage(image);
         if (!working)
             return GetchResult_None;
     }
@@ -292,7 +262,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageData(KRImageData*& image, int x,
             return GetchResult_None;
 
         const enumPixelFormat format = (m_nBandCount > 3 && !m_bIgnoreAlpha) ? PF_A8R8G8B8 : PF_R8G8B8;
-        std::unique_ptr<KRImageData> tile = NewImage(kTileImageSize, kTileImageSize, format);
+        std::unique_ptr<KRImageData> tile = detail::NewImage(kTileImageSize, kTileImageSize, format);
         if (!tile)
             return GetchResult_None;
         KRImageData* replacement = nullptr;

@@ -68,6 +68,7 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
     KR_PROBE_CALL(ReadColorset)
+    KR_PROBE_CALL(CreateBandData)
 };
 
 } // namespace KRC
