@@ -124,6 +124,18 @@ protected:
                  p.OpenForRead(dir.File("bandless.vrt").c_str());
              }},
             {"geographic", true, open("geo.tif")},
+            // A band that does not exist leaves no current band while the dataset stays open.
+            {"no current band", true,
+             [](KRRasterDataAccessor& p, const TempDir& dir) {
+                 p.OpenForRead(dir.File("geo.tif").c_str());
+                 p.BeginRead(99);
+             }},
+            // A smaller raster created in place of an open one, whose description the object keeps.
+            {"writer", true,
+             [](KRRasterDataAccessor& p, const TempDir& dir) {
+                 p.OpenForRead(dir.File("geo.tif").c_str());
+                 p.CreateRasterFile(dir.File("writer.tif").c_str(), 8, 8, 0.25, 10, 50, 1, GDT_Float32, false);
+             }},
             {"projected", true, open("utm.tif")},
             {"NSDTF-DEM", true, open("geo.dem")},
         };
@@ -195,9 +207,13 @@ TEST_F(BadInputTest, TerrainFetches)
     Run(calls);
 }
 
-TEST_F(BadInputTest, ImageFetches)
+//! A rectangle image fetch, the full one or the quick one.
+using ImageFetch = std::function<GetchResult(KRRasterDataAccessor&, KRImageData*, KRImageData*&, const KRRect2d&,
+                                             int*, bool)>;
+
+//! Bad images, rectangles and band maps for a rectangle image fetch.
+void AddImageRows(std::vector<BadCall>& calls, const std::string& prefix, const ImageFetch& fetch)
 {
-    std::vector<BadCall> calls;
     struct ImageKind {
         const char* name;
         int width, height;
@@ -211,16 +227,16 @@ TEST_F(BadInputTest, ImageFetches)
         {"256 x 1 16-bit", 256, 1, PF_R5G6B5, true, 256},            {"64 x 64 grey", 64, 64, PF_L8, true, 64},
         {"64 x 64 unknown format", 64, 64, PF_Unknown, false, 64},   {"widened after allocation", 8, 8, PF_R8G8B8, true, 4096},
     };
-    calls.push_back({"rectangle into a null image", [](KRRasterDataAccessor& p, bool) {
-                         KRImageData* replacement = reinterpret_cast<KRImageData*>(&p); // must be cleared
-                         return p.FetchImageData(nullptr, replacement, KRRect2d(10, 50, 12, 48), nullptr, false) ==
+    calls.push_back({prefix + "rectangle into a null image", [fetch](KRRasterDataAccessor& p, bool) {
+                         KRImageData* replacement = nullptr;
+                         return fetch(p, nullptr, replacement, KRRect2d(10, 50, 12, 48), nullptr, false) ==
                                     GetchResult_None &&
-                                (replacement == nullptr || replacement == reinterpret_cast<KRImageData*>(&p));
+                                replacement == nullptr;
                      }});
     for (const ImageKind& kind : images) {
         for (const auto& [rectName, rect] : kBadRects) {
-            calls.push_back({std::string(kind.name) + " image, rectangle " + rectName,
-                             [kind, rect = rect](KRRasterDataAccessor& p, bool holdsRaster) {
+            calls.push_back({prefix + kind.name + " image, rectangle " + rectName,
+                             [fetch, kind, rect = rect](KRRasterDataAccessor& p, bool holdsRaster) {
                                  auto image = std::make_unique<KRImageData>();
                                  image->m_nWidth = kind.width;
                                  image->m_nHeight = kind.height;
@@ -229,27 +245,40 @@ TEST_F(BadInputTest, ImageFetches)
                                      return false;
                                  image->m_nWidth = kind.widthAfter;
                                  KRImageData* replacement = nullptr;
-                                 const GetchResult result = p.FetchImageData(image.get(), replacement, rect, nullptr, true);
-                                 ExpectCleanImageFetch(result, *image, replacement);
-                                 const bool nothing = !holdsRaster || kind.widthAfter != kind.width ||
-                                                      std::isnan(rect.top) || image->m_pData == nullptr;
+                                 const GetchResult result = fetch(p, image.get(), replacement, rect, nullptr, true);
+                                 // Pixels the caller's image cannot take may still come in a replacement.
+                                 const bool replaced = ExpectCleanImageFetch(result, *image, replacement) != nullptr;
+                                 const bool nothing = !holdsRaster || std::isnan(rect.top) ||
+                                                      (!replaced && (kind.widthAfter != kind.width ||
+                                                                     image->m_pData == nullptr));
                                  return !nothing || result == GetchResult_None;
                              }});
         }
     }
     const std::vector<int> bandMaps[] = {{0, 1, 2, 3}, {99, -1, 1000, INT_MIN}, {3, 3, 3, 3}, {-4, 4, 7, 8}};
     for (const auto& map : bandMaps) {
-        calls.push_back({"band map " + std::to_string(map[0]) + ", " + std::to_string(map[1]) + ", ...",
-                         [map](KRRasterDataAccessor& p, bool) {
+        calls.push_back({prefix + "band map " + std::to_string(map[0]) + ", " + std::to_string(map[1]) + ", ...",
+                         [fetch, map](KRRasterDataAccessor& p, bool) {
                              std::vector<int> order = map;
-                             auto image = MakeImage(32, 32, PF_A8R8G8B8);
-                             KRImageData* replacement = nullptr;
-                             const GetchResult result =
-                                 p.FetchImageData(image.get(), replacement, KRRect2d(9, 51, 13, 47), order.data(), false);
-                             ExpectCleanImageFetch(result, *image, replacement);
+                             for (enumPixelFormat format : {PF_A8R8G8B8, PF_R8G8B8, PF_R5G6B5}) {
+                                 auto image = MakeImage(32, 32, format);
+                                 KRImageData* replacement = nullptr;
+                                 const GetchResult result =
+                                     fetch(p, image.get(), replacement, KRRect2d(9, 51, 13, 47), order.data(), false);
+                                 ExpectCleanImageFetch(result, *image, replacement);
+                             }
                              return order == map; // read, never written
                          }});
     }
+}
+
+TEST_F(BadInputTest, ImageFetches)
+{
+    std::vector<BadCall> calls;
+    AddImageRows(calls, "", [](KRRasterDataAccessor& p, KRImageData* image, KRImageData*& replacement,
+                               const KRRect2d& rect, int* map, bool flip) {
+        return p.FetchImageData(image, replacement, rect, map, flip);
+    });
     for (const auto& t : kBadTiles) {
         calls.push_back({"image tile " + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", level " +
                              std::to_string(t[2]),
@@ -277,6 +306,144 @@ TEST_F(BadInputTest, ImageFetches)
                                  return true;
                              }});
         }
+    }
+    Run(calls);
+}
+
+TEST_F(BadInputTest, QuickImageFetches)
+{
+    std::vector<BadCall> calls;
+    AddImageRows(calls, "quick: ", [](KRRasterDataAccessor& p, KRImageData* image, KRImageData*& replacement,
+                                      const KRRect2d& rect, int* map, bool flip) {
+        return p.QucikFetchImageData(image, replacement, rect, map, flip);
+    });
+    Run(calls);
+}
+
+//! Inclusive row and column ranges (first row, last row, first column, last column) in and beyond a 16 x 16 raster.
+const int kBadRanges[][4] = {{0, 0, 0, 0},   {0, 15, 0, 15},  {5, 2, 0, 0},         {-1, 0, 0, 0},
+                             {0, 0, -5, 3},  {0, 16, 0, 15},  {0, 15, 0, 16},       {INT_MIN, INT_MAX, INT_MIN, INT_MAX},
+                             {0, INT_MAX, 0, 0}, {INT_MAX, INT_MAX, 0, 0}};
+
+std::string RangeName(const int* range)
+{
+    return std::to_string(range[0]) + ".." + std::to_string(range[1]) + " x " + std::to_string(range[2]) + ".." +
+           std::to_string(range[3]);
+}
+
+TEST_F(BadInputTest, DirectReads)
+{
+    std::vector<BadCall> calls;
+    for (int band : {0, -1, 4, 99, INT_MAX, INT_MIN})
+        calls.push_back({"begin reading band " + std::to_string(band),
+                         [band](KRRasterDataAccessor& p, bool) { return !p.BeginRead(band); }});
+    for (const std::size_t bytes : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(1) << 16}) {
+        for (int row : {-1, 0, 16, INT_MAX, INT_MIN}) {
+            calls.push_back({"scanline of " + std::to_string(bytes) + " bytes, row " + std::to_string(row),
+                             [bytes, row](KRRasterDataAccessor& p, bool) {
+                                 KRRasterScanline line(bytes);
+                                 const bool read = p.ReadScanline(line, row, 0);
+                                 return !read || (bytes >= 32 && row == 0); // 16 samples of 2 or 4 bytes fit in 64
+                             }});
+        }
+    }
+    struct Block {
+        int width, height, bands;
+        enumRasterDataFromat format;
+    };
+    const Block blocks[] = {{1, 1, 1, RDF_Float32},  {16, 16, 1, RDF_Float32}, {16, 16, 3, RDF_UInt16}, {0, 0, 1, RDF_UInt8},
+                            {16, 16, 9, RDF_UInt16}, {4, 4, 1, RDF_UInt8},     {16, 16, 1, RDF_Float64}};
+    for (const auto& range : kBadRanges) {
+        for (const Block& block : blocks) {
+            calls.push_back({"pixels " + RangeName(range) + " into " + std::to_string(block.width) + " x " +
+                                 std::to_string(block.height) + " x " + std::to_string(block.bands),
+                             [range, block](KRRasterDataAccessor& p, bool holdsRaster) {
+                                 KRPixelDataMultiBand pixels(block.width, block.height, block.bands, block.format,
+                                                             false, 0, 0);
+                                 return !p.ReadPixels(pixels, range[0], range[1], range[2], range[3], true) ||
+                                        holdsRaster;
+                             }});
+        }
+        calls.push_back({"colours " + RangeName(range), [range](KRRasterDataAccessor& p, bool holdsRaster) {
+                             for (bool flip : {false, true}) {
+                                 std::unique_ptr<KRPixelDataMultiBand> colors(
+                                     p.ReadColors(range[0], range[1], range[2], range[3], flip));
+                                 if (colors != nullptr &&
+                                     (!holdsRaster || colors->GetWidth() != range[3] - range[2] + 1 ||
+                                      colors->GetHeight() != range[1] - range[0] + 1 || colors->GetData() == nullptr))
+                                     return false;
+                             }
+                             return true;
+                         }});
+    }
+    Run(calls);
+}
+
+int Cancel(double, const char*, void*)
+{
+    return FALSE;
+}
+
+TEST_F(BadInputTest, RasterOutput)
+{
+    std::vector<BadCall> calls;
+    const std::string folder = s_dir->Path(), nested = s_dir->File("made/for/output.tif");
+    struct Creation {
+        const char* name;
+        std::string path;
+        int width, height;
+        double pixel;
+        int bands, type;
+        bool compress;
+        int made; //!< -1: either
+    };
+    const Creation creations[] = {
+        {"empty path", "", 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {"a folder", folder, 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {"0 x 0", s_dir->File("empty.tif"), 0, 0, 0.1, 1, GDT_Int16, false, 0},
+        {"negative size", s_dir->File("negative.tif"), -5, 10, 0.1, 1, GDT_Int16, false, 0},
+        {"negative band count", s_dir->File("bandless.tif"), 4, 4, 0.1, -1, GDT_Int16, false, 0},
+        {"unknown type", s_dir->File("typeless.tif"), 4, 4, 0.1, 1, 99, false, 0},
+        {"type 0", s_dir->File("type0.tif"), 4, 4, 0.1, 1, GDT_Unknown, false, 0},
+        {"JPEG of floats", s_dir->File("jpeg.tif"), 4, 4, 0.1, 1, GDT_Float32, true, -1},
+        {"NaN pixel size", s_dir->File("nan.tif"), 4, 4, kNaN, 1, GDT_Float32, false, 1},
+        {"nested folders", nested, 4, 4, 0.1, 2, GDT_Float32, false, 1},
+    };
+    for (const Creation& c : creations) {
+        // What is made must take writes and serve cleanly (Run serves every state after the call).
+        calls.push_back({std::string("create, ") + c.name, [c](KRRasterDataAccessor& p, bool) {
+                             const bool made = p.CreateRasterFile(c.path.c_str(), c.width, c.height, c.pixel, 10, 50,
+                                                                  c.bands, c.type, c.compress);
+                             std::vector<float> samples(16, 1.5f);
+                             return (c.made < 0 || made == (c.made == 1)) &&
+                                    p.WriteRasterFile(0, 0, 4, 4, samples.data()) == made;
+                         }});
+    }
+    std::vector<float> samples(64 * 64, -3.9f);
+    const int writes[][4] = {{-1, 0, 2, 2}, {0, -1, 2, 2}, {0, 0, 0, 0}, {0, 0, 17, 1}, {15, 15, 2, 2},
+                             {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {0, 0, 64, 64}};
+    for (const auto& w : writes) {
+        calls.push_back({"write " + RangeName(w), [w, samples](KRRasterDataAccessor& p, bool) {
+                             std::vector<float> copy = samples;
+                             p.WriteRasterFile(w[0], w[1], w[2], w[3], copy.data()); // read-only or too small: refused
+                             return !p.WriteRasterFile(w[0], w[1], w[2], w[3], nullptr);
+                         }});
+    }
+    const std::pair<std::string, int> targets[] = {{"", 0},      {"+junk", 0},          {"+proj=utm +zone=33", -1},
+                                                   {"+proj=utm +zone=33", 5}, {"99999999", 4}, {"junk", 1},
+                                                   {"junk", 2},  {"junk", 3},          {"4326", INT_MIN}};
+    for (const auto& [text, kind] : targets) {
+        calls.push_back({"reproject to '" + text + "' of kind " + std::to_string(kind),
+                         [text = text, kind = kind](KRRasterDataAccessor& p, bool) {
+                             return !p.ReprojectImage(s_dir->File("out.tif").c_str(), text.c_str(), kind, nullptr,
+                                                      nullptr);
+                         }});
+    }
+    for (const std::string& target : {std::string(), folder, s_dir->File("out.xyz"), s_dir->File("cancelled.tif")}) {
+        calls.push_back({"reproject into '" + target + "'", [target](KRRasterDataAccessor& p, bool) {
+                             const bool done = p.ReprojectImage(target.c_str(), "4326", 4, Cancel, nullptr);
+                             return !done;
+                         }});
     }
     Run(calls);
 }
@@ -387,10 +554,9 @@ TEST_F(BadInputTest, OpeningAndDescription)
     calls.push_back({"nodata queries", [](KRRasterDataAccessor& p, bool holdsRaster) {
                          bool hasNoData = true;
                          const double value = p.GetNoDataValue(hasNoData);
-                         const bool gdal = holdsRaster && IsGeoTiff(p);
-                         return gdal ? hasNoData && (value == -1.0 || value == 7.0)
-                                     : !hasNoData && value == -9999.0 && p.GetNoValue() == 0.0 &&
-                                           p.GetRasterDataFormat() == RDF_None;
+                         if (p.GetRasterDataFormat() == RDF_None) // no current band
+                             return !hasNoData && value == -9999.0 && p.GetNoValue() == 0.0;
+                         return holdsRaster && value == p.GetNoValue();
                      }});
     for (float v : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -1e30f}) {
         calls.push_back({"filter colour " + std::to_string(v), [v](KRRasterDataAccessor& p, bool) {
