@@ -58,9 +58,9 @@ inline std::unique_ptr<KRC::KRImageData> FetchImageTile(KRC::KRRasterDataAccesso
     return owned;
 }
 
-//! Its description, projections as text, points, terrain and images over its
-//! bounds and the world, and terrain and image tiles at its centre. Returns how
-//! many grids and images were delivered.
+//! Its description, projections as text, points, terrain and images (full and
+//! quick) over its bounds and the world, terrain and image tiles at its centre,
+//! and a block of colours. Returns how many grids and images were delivered.
 inline int ServeEverything(KRC::KRRasterDataAccessor& p)
 {
     p.IsValid();
@@ -83,15 +83,23 @@ inline int ServeEverything(KRC::KRRasterDataAccessor& p)
         KRC::KRImageData* replacement = nullptr;
         const KRC::GetchResult imageResult = p.FetchImageData(image.get(), replacement, rect, nullptr, false);
         ExpectCleanImageFetch(imageResult, *image, replacement);
-        delivered += (result == KRC::GetchResult_Delivered) + (imageResult == KRC::GetchResult_Delivered);
+        const KRC::GetchResult quickResult = p.QucikFetchImageData(image.get(), replacement, rect, nullptr, false);
+        ExpectCleanImageFetch(quickResult, *image, replacement);
+        delivered += (result == KRC::GetchResult_Delivered) + (imageResult == KRC::GetchResult_Delivered) +
+                     (quickResult == KRC::GetchResult_Delivered);
     }
+    std::unique_ptr<KRC::KRPixelDataMultiBand> colors(p.ReadColors(0, 1, 0, 1, false));
+    EXPECT_TRUE(colors == nullptr || (colors->GetWidth() == 2 && colors->GetHeight() == 2));
     for (int level : {2, 9}) {
         const auto at = TileAt((b.left + b.right) / 2, (b.top + b.bottom) / 2, level);
         auto tile = FetchTile(p, at.first, at.second, level);
         if (tile != nullptr)
             ExpectCleanGrid(KRC::GetchResult_Delivered, *tile, 0.0);
-        delivered += (tile != nullptr) + (FetchImageTile(p, at.first, at.second, level) != nullptr);
+        delivered += tile != nullptr;
     }
+    // One image tile: its 65536 pixels cost more than all the rest together.
+    const auto at = TileAt((b.left + b.right) / 2, (b.top + b.bottom) / 2, 9);
+    delivered += FetchImageTile(p, at.first, at.second, 9) != nullptr;
     return delivered;
 }
 
