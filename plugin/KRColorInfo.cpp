@@ -99,11 +99,19 @@ bool KRGORasterAccessorPlugin::ReadStretchRange(GDALRasterBand* band, int slot, 
         max = m_bandMax[slot];
         return true;
     }
+    // Statistics the file already holds, else the exact minimum and maximum
+    // scanned without GDAL's statistics calls: those store what they compute in
+    // an ".aux.xml" beside the raster, or beside the files a VRT reads, where
+    // keeping the opened dataset's settings in memory does not reach.
     double mean = 0.0;
     double stdDev = 0.0;
-    if (band->GetStatistics(FALSE, TRUE, &min, &max, &mean, &stdDev) != CE_None &&
-        band->ComputeStatistics(FALSE, &min, &max, &mean, &stdDev, nullptr, nullptr) != CE_None)
-        return false; // the range stays as opening left it
+    if (band->GetStatistics(FALSE, FALSE, &min, &max, &mean, &stdDev) != CE_None) {
+        double minMax[2] = {0.0, 0.0};
+        if (band->ComputeRasterMinMax(FALSE, minMax) != CE_None)
+            return false; // the range stays as opening left it
+        min = minMax[0];
+        max = minMax[1];
+    }
     m_bandMin[slot] = min;
     m_bandMax[slot] = max;
     m_bandHasMin[slot] = true;
@@ -131,7 +139,10 @@ void KRGORasterAccessorPlugin::CheckHistogram()
         std::unique_ptr<GUIntBig[]> counts(new (std::nothrow) GUIntBig[static_cast<size_t>(buckets)]());
         if (!counts)
             continue;
-        (void)band->GetHistogram(-0.5, max + 0.5, buckets, counts.get(), FALSE, FALSE, nullptr, nullptr);
+        // GDAL's generic histogram: a driver's own saves what it computes (in an
+        // ".aux.xml" beside the raster, or beside the file a VRT reads).
+        (void)band->GDALRasterBand::GetHistogram(-0.5, max + 0.5, buckets, counts.get(), FALSE, FALSE, nullptr,
+                                                 nullptr);
         m_histograms.Add(counts.get());
         const GUIntBig* h = counts.release();
 

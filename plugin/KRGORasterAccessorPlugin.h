@@ -122,8 +122,9 @@ private:
     // Colour table, histogram and stretch.
     KRColorset ReadColorset();
     void CheckHistogram();
-    //! The stretch range of band slot `slot`: from opening, else GDAL's exact
-    //! statistics (stored back); false when GDAL has none.
+    //! The stretch range of band slot `slot`: from opening, else the file's own
+    //! statistics, else the exact minimum and maximum (stored back in the slot,
+    //! never in a file); false when GDAL has none.
     bool ReadStretchRange(GDALRasterBand* band, int slot, double& min, double& max);
 
     // Image paths.

@@ -50,6 +50,15 @@ public:
     TokenReader& operator=(const TokenReader&) = delete;
 
     bool IsOpen() const { return m_file != nullptr; }
+
+    //! Back to the first token; false when the file cannot seek.
+    bool Rewind()
+    {
+        m_pos = 0;
+        m_end = 0;
+        m_overlong = false;
+        return m_file != nullptr && VSIFSeekL(m_file, 0, SEEK_SET) == 0;
+    }
     std::uint64_t Size() const { return m_size; }
     //! A token longer than the format allows was met.
     bool Overlong() const { return m_overlong; }
@@ -123,7 +132,7 @@ int ParseCount(const std::string& token)
 //! Reads the header. False when it is cut short, holds an overlong token, has
 //! counts that are not positive, counts more values than the file could hold
 //! (every value takes at least a digit and a separator), or places the grid
-//! nowhere (coordinates or spacings that are not finite).
+//! nowhere (coordinates, spacings or the far edges they give not finite).
 bool ReadDemHeader(TokenReader& in, DemHeader& header)
 {
     std::string tokens[12];
@@ -149,7 +158,19 @@ bool ReadDemHeader(TokenReader& in, DemHeader& header)
     const std::uint64_t cells = static_cast<std::uint64_t>(header.rows) * static_cast<std::uint64_t>(header.cols);
     if (cells > in.Size() / 2)
         return false;
-    return std::isfinite(header.x) && std::isfinite(header.y) && std::isfinite(header.dx) && std::isfinite(header.dy);
+    const double right = header.x + (header.cols - 1) * header.dx;
+    const double bottom = header.y - (header.rows - 1) * header.dy;
+    return std::isfinite(header.x) && std::isfinite(header.y) && std::isfinite(right) && std::isfinite(bottom);
+}
+
+//! Tokens after the header, counted up to `limit`.
+long long CountValues(TokenReader& in, long long limit)
+{
+    std::string token;
+    long long count = 0;
+    while (count < limit && in.Next(token))
+        ++count;
+    return count;
 }
 
 bool IsGeographicUnit(const KRString& unit)
@@ -230,13 +251,19 @@ void KRGORasterAccessorPlugin::ReadChinaDemInfo(const KRString& path)
 
 // A file that cannot be read leaves m_pDemData as it was (null on the first
 // fetch), and the fetch then delivers nothing. Cells for which the file holds
-// no value stay at the nodata value, so they come out as 0.
+// no value stay at the nodata value, so they come out as 0, as long as it holds
+// at least half of them: a header that announces far more values than the file
+// holds is not believed, so it cannot make the grid take the memory of values
+// that do not exist. The values are counted in a first pass for that reason.
 void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
 {
     try {
         TokenReader in(path.Cstr());
         DemHeader header;
         if (!in.IsOpen() || !ReadDemHeader(in, header))
+            return;
+        const long long announced = static_cast<long long>(header.rows) * header.cols;
+        if (2 * CountValues(in, announced) < announced || !in.Rewind() || !ReadDemHeader(in, header))
             return;
         double divisor = header.divisor;
         if (header.unit.CompareNoCase("K") == 0)
@@ -254,12 +281,14 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
         delete m_pDemData;
         m_pDemData = nullptr;
         m_bMinMaxValid = false;
-        const long long cells = static_cast<long long>(header.rows) * header.cols;
         std::string token;
         // A short list ends early: the remaining cells keep the nodata value.
-        for (long long k = 0; k < cells && in.Next(token); ++k) {
+        for (long long k = 0; k < announced && in.Next(token); ++k) {
             const float parsed = static_cast<float>(CPLAtof(token.c_str()));
             const double cell = static_cast<double>(static_cast<float>(static_cast<double>(parsed) / divisor));
+            grid->SetValue(static_cast<int>(k / header.cols), static_cast<int>(k % header.cols), cell);
+            if (!std::isfinite(cell))
+                continue; // a range of NaN or infinity would describe nothing
             if (!m_bMinMaxValid) {
                 m_dMaxValue = cell;
                 m_dMinValue = cell;
@@ -270,7 +299,6 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
                 if (cell < m_dMinValue)
                     m_dMinValue = cell;
             }
-            grid->SetValue(static_cast<int>(k / header.cols), static_cast<int>(k % header.cols), cell);
         }
         m_pDemData = grid.release();
     } catch (...) {

@@ -13,6 +13,7 @@
 
 #include "KRBandWindow.h"
 #include "KRFile.h"
+#include "KRReadOnlyDataset.h"
 
 namespace KRC {
 
@@ -84,6 +85,7 @@ bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path) try {
     m_pDataset = GDALDataset::FromHandle(GDALOpenEx(path.Cstr(), GDAL_OF_RASTER, nullptr, nullptr, nullptr));
     if (m_pDataset == nullptr)
         return false;
+    detail::KeepSettingsInMemory(m_pDataset);
     m_nWidth = WidenWithSign(m_pDataset->GetRasterXSize());
     m_nHeight = WidenWithSign(m_pDataset->GetRasterYSize());
     m_nBandCount = m_pDataset->GetRasterCount();

@@ -10,6 +10,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "KRReadOnlyDataset.h"
+
 namespace KRC {
 
 namespace {
@@ -54,6 +56,17 @@ bool WritePrjFile(const KRString& path, const KRString& text)
     VSIFWriteL(text.Cstr(), 1, static_cast<size_t>(text.GetLength()), file);
     VSIFCloseL(file);
     return true;
+}
+
+//! importFromProj4, except that an empty text fails at once, as it would after
+//! PROJ had looked it up as a name in its database (about half a second).
+OGRErr ImportProj4(OGRSpatialReference& srs, const char* text)
+{
+    if (*text == '\0') {
+        srs.Clear();
+        return OGRERR_CORRUPT_DATA;
+    }
+    return srs.importFromProj4(text);
 }
 
 //! Lines of a text file; none when it cannot be read.
@@ -116,7 +129,7 @@ bool KRGORasterAccessorPlugin::ImportProjectionRefFromProj4(const char* proj4)
 {
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     SetAxisMappingStrategy(&m_srcSRS);
-    const bool imported = proj4 != nullptr && m_srcSRS.importFromProj4(proj4) == OGRERR_NONE;
+    const bool imported = proj4 != nullptr && ImportProj4(m_srcSRS, proj4) == OGRERR_NONE;
     return ResetProjectionRef(imported);
 }
 
@@ -138,8 +151,9 @@ bool KRGORasterAccessorPlugin::LoadProjectionFromESRIFile(const KRString& prjFil
     CPLStringList lines = LoadLines(prjFile);
     const bool imported = m_srcSRS.importFromESRI(lines.List()) == OGRERR_NONE;
     // The dataset takes the file's own first line, not a converted WKT; without
-    // an open dataset there is nothing to give it to.
-    if (imported && m_pDataset != nullptr && lines.Count() > 0)
+    // an open dataset there is nothing to give it to, and a dataset that would
+    // write it beside the user's raster is not given it.
+    if (imported && detail::MayReceiveSettings(m_pDataset) && lines.Count() > 0)
         GDALSetProjection(m_pDataset, lines[0]);
     return ResetProjectionRef(imported);
 }
@@ -168,7 +182,7 @@ KRString KRGORasterAccessorPlugin::ExportToEsriPrjFromDataFile(const KRString& d
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     OGRSpatialReference srs(nullptr);
     SetAxisMappingStrategy(&srs);
-    srs.importFromProj4(proj4.Cstr()); // an empty text leaves the reference empty
+    ImportProj4(srs, proj4.Cstr()); // an empty text leaves the reference empty
     return EsriWktOf(srs);
 }
 
@@ -197,7 +211,7 @@ bool KRGORasterAccessorPlugin::Proj4ToEsriPrjFile(const KRString& proj4, const K
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     OGRSpatialReference srs(nullptr);
     SetAxisMappingStrategy(&srs);
-    srs.importFromProj4(proj4.Cstr());
+    ImportProj4(srs, proj4.Cstr());
     bool exported = false;
     const KRString text = EsriWktOf(srs, &exported);
     const bool written = WritePrjFile(prjFile, text);

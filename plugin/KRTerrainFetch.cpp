@@ -377,6 +377,9 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromProData(KRTerrai
 
 GetchResult KRGORasterAccessorPlugin::FetchTerrainData(KRTerrainData* terrain, const KRRect2d& rect, bool flip)
 {
+    // A grid without samples (never created, or resized since) cannot be delivered.
+    if (terrain != nullptr && terrain->GetData() == nullptr)
+        return GetchResult_None;
     try {
         if (m_nProjType == 1) {
             if (!m_bNsdtfDem)

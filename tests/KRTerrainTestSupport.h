@@ -2,8 +2,10 @@
 // Terrain test helpers: grids, the host's tiles worked out by hand, sample checks, lon/lat projection.
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
@@ -65,6 +67,23 @@ inline std::unique_ptr<KRC::KRTerrainData> FetchTile(KRC::KRRasterDataAccessor& 
     return std::unique_ptr<KRC::KRTerrainData>(tile);
 }
 
+using Block = std::vector<float>; //!< 4 x 4 tiles of 33 x 33 samples, tile rows counting south
+
+//! The 4 x 4 tiles of a level from the one holding (lon, lat), fetched from the
+//! `first`-th on (wrapping round); missing ones NaN.
+inline Block FetchBlock(KRC::KRRasterDataAccessor& p, double lon, double lat, int level, int first = 0)
+{
+    const auto at = TileAt(lon, lat, level);
+    Block block(16 * 1089, NAN);
+    for (int k = 0; k < 16; ++k) {
+        const int t = (first + k) % 16;
+        auto tile = FetchTile(p, at.first + t % 4, at.second + t / 4, level);
+        if (tile != nullptr)
+            std::memcpy(&block[t * 1089], tile->GetData(), 1089 * sizeof(float));
+    }
+    return block;
+}
+
 //! Lon/lat (longitude first) to and from a projected system, with OGR.
 class Projector {
 public:
@@ -102,6 +121,15 @@ template <class F> auto PlaneOverBox(const KRC::KRRect2d& box, double margin, F 
         };
         return within(0) ? plane(x, y) : within(margin) ? std::nan("") : 0.0;
     };
+}
+
+//! A grid of `value` everywhere, to tell samples a fetch wrote from those it left.
+inline std::unique_ptr<KRC::KRTerrainData> FilledGrid(int width, int height, double value)
+{
+    auto grid = MakeGrid(width, height);
+    for (int i = 0; grid != nullptr && i < width * height; ++i)
+        grid->SetValue(i, value);
+    return grid;
 }
 
 } // namespace krtest

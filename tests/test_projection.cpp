@@ -9,6 +9,7 @@
 #include <ogr_spatialref.h>
 
 #include "KRPluginProbe.h"
+#include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
 using KRC::KRRect2d;
@@ -119,6 +120,31 @@ TEST_F(ProjectionTest, GeographicSourceBeyondTheWorldIsClampedAndPassesPointsThr
     KRC::KRPoint3d out;
     m_p.SrcPtToWGS84Pt(KRC::KRPoint3d(10.5, 49.5, 321.0), out);
     EXPECT_TRUE(out.x == 10.5 && out.y == 49.5 && out.z == 321.0);
+}
+
+// A geostationary view holds space around the Earth's disk, where no point has a longitude or latitude: the WGS84
+// bounds are those of the visible disk. Seen from 35786023 m above the equator of GRS 80, the limb lies acos(a / r)
+// east and west of the sub-satellite point, r = a + h, and toward the poles at the tangent from (r, 0) to the
+// meridian ellipse, the point (a^2 / r, b sqrt(1 - a^2 / r^2)). Tiles off the disk fetch nothing.
+TEST_F(ProjectionTest, OutlineOutsideTheProjectionsDomainGivesTheVisibleDisk)
+{
+    const double a = 6378137, b = a * (1 - 1 / 298.257222101), r = a + 35786023, degree = M_PI / 180;
+    const double lonLimb = std::acos(a / r) / degree;
+    const double latLimb = std::atan(a * a / (b * b) * b * std::sqrt(1 - a * a / (r * r)) / (a * a / r)) / degree;
+    const KRRect2d disk(-75 - lonLimb, latLimb, -75 + lonLimb, -latLimb);
+    const char* geos = "+proj=geos +lon_0=-75 +h=35786023 +ellps=GRS80 +units=m +no_defs +sweep=x";
+    std::vector<std::string> paths = {Tiff("geos.tif", WktOf(SrsOf(0, geos)), {-5.5e6, 5.5e5, 0, 5.5e6, 0, -5.5e5}, 20, 20)};
+    const std::string real = std::string(KR_REAL_DATA_DIR) + "/rasterio/goes.tif";
+    if (std::filesystem::exists(real))
+        paths.push_back(real);
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(Open(path));
+        ExpectRectNear(Geo(), disk, 1e-6);
+        EXPECT_NE(krtest::FetchTile(m_p, 4, 4, 3), nullptr);  // lon -90..-67.5, lat -22.5..0
+        EXPECT_EQ(krtest::FetchTile(m_p, 2, 1, 4), nullptr);  // lon -157.5..-146.25, lat 67.5..78.75: off the disk
+        EXPECT_EQ(krtest::FetchTile(m_p, 9, 3, 3), nullptr);   // lon 22.5..45, lat 0..22.5: east of it
+    }
 }
 
 TEST_F(ProjectionTest, FailedImportClassifiesByBoundsAloneAndOpeningFallsBackToPrj)
