@@ -15,6 +15,10 @@ namespace KRC {
 struct KRGORasterAccessorPluginProbe; // test access to the private steps
 struct KRBandWindow;                  // source block of one GDAL fetch (KRBandWindow.h)
 struct KRPixelPaint;                  // how one image fetch colours its pixels (KRImageFetch.cpp)
+namespace detail {
+struct KRGridFrame;  // how a destination maps onto a band grid (KRBandWindow.h)
+struct KRSampleSpan; // destination samples a fetch visits (KRBandWindow.h)
+} // namespace detail
 
 //! Raster accessor over GDAL, plus a reader of NSDTF-DEM elevation text files.
 //! One object serves one raster at a time; OpenForRead closes the previous one.
@@ -161,6 +165,11 @@ private:
     //! band's nodata value when `noData` is set. Never writes past the grid.
     void ReadBandWindow(GDALRasterBand* band, const KRBandWindow& window, bool topDown, KRTerrainData& grid,
                         double* noData);
+    //! How a fetch's destination maps onto the grid read from `window`.
+    detail::KRGridFrame WalkFrame(const KRBandWindow& window, bool topDown, bool projected) const;
+    //! The destination samples a fetch visits: all of them for projected
+    //! sources, those over the raster for geographic ones.
+    detail::KRSampleSpan WalkSpan(const KRRect2d& rect, int width, int height, bool projected) const;
     //! The terrain steps common to geographic and projected GDAL sources, once
     //! the request is known in source units; `toSource` null for geographic ones.
     GetchResult FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect, bool flip,

@@ -169,19 +169,11 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     for (int k = 0; k < bands; ++k)
         paint.stretch[k] = grids[k] != nullptr && (format == RDF_Int16 || format == RDF_UInt16);
 
-    detail::KRGridFrame frame;
-    frame.bounds = window.bounds;
-    frame.cols = window.bufW;
-    frame.rows = window.bufH;
-    frame.topDown = topDown;
-    // Geographic requests are clipped to the raster up front and interpolated;
-    // projected ones are tested pixel by pixel and take the nearest sample.
-    frame.rangeTest = toSource != nullptr;
+    // Projected requests take the nearest sample; geographic ones are interpolated.
     const int width = target.GetWidth();
     const int height = target.GetHeight();
-    const detail::KRSampleSpan span = toSource != nullptr
-                                          ? detail::FullSpan(width, height)
-                                          : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), width, height);
+    const detail::KRGridFrame frame = WalkFrame(window, topDown, toSource != nullptr);
+    const detail::KRSampleSpan span = WalkSpan(rect, width, height, toSource != nullptr);
     const std::size_t rowBytes = static_cast<std::size_t>(target.GetWidthBytes());
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;

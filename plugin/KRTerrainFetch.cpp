@@ -307,6 +307,26 @@ void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBand
     (void)ignored;
 }
 
+// Geographic requests are clipped to the raster up front; projected ones are
+// tested sample by sample, since their outline is not a rectangle there.
+detail::KRGridFrame KRGORasterAccessorPlugin::WalkFrame(const KRBandWindow& window, bool topDown, bool projected) const
+{
+    detail::KRGridFrame frame;
+    frame.bounds = window.bounds;
+    frame.cols = window.bufW;
+    frame.rows = window.bufH;
+    frame.topDown = topDown;
+    frame.rangeTest = projected;
+    return frame;
+}
+
+detail::KRSampleSpan KRGORasterAccessorPlugin::WalkSpan(const KRRect2d& rect, int width, int height,
+                                                        bool projected) const
+{
+    return projected ? detail::FullSpan(width, height)
+                     : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), width, height);
+}
+
 GetchResult KRGORasterAccessorPlugin::FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect,
                                                            const KRRect2d& srcRect, bool flip,
                                                            OGRCoordinateTransformation* toSource)
@@ -334,18 +354,8 @@ GetchResult KRGORasterAccessorPlugin::FetchTerrainFromBand(KRTerrainData& terrai
     ReadBandWindow(band, window, topDown, *grid, &noData);
     grid->m_dNoDataValue = noData;
 
-    detail::KRGridFrame frame;
-    frame.bounds = window.bounds;
-    frame.cols = window.bufW;
-    frame.rows = window.bufH;
-    frame.topDown = topDown;
-    // Geographic requests are clipped to the raster up front; projected ones
-    // are tested sample by sample, since their outline is not a rectangle there.
-    frame.rangeTest = toSource != nullptr;
-    const detail::KRSampleSpan span =
-        toSource != nullptr
-            ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
-            : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), terrain.GetWidth(), terrain.GetHeight());
+    const detail::KRGridFrame frame = WalkFrame(window, topDown, toSource != nullptr);
+    const detail::KRSampleSpan span = WalkSpan(rect, terrain.GetWidth(), terrain.GetHeight(), toSource != nullptr);
     detail::FillTerrainSamples(terrain, rect, span, *grid, frame, toSource);
     return GetchResult_Delivered;
 }
