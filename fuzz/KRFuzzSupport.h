@@ -107,7 +107,8 @@ inline void Serve(KRC::KRRasterDataAccessor& p)
     image.SetPixelFormat(KRC::PF_R8G8B8);
     KR_FUZZ_CHECK(image.CreateData());
     KRC::KRImageData* replacement = nullptr;
-    CheckImageFetch(p.FetchImageData(&image, replacement, b, nullptr, false), image, replacement);
+    const KRC::GetchResult imageResult = p.FetchImageData(&image, replacement, b, nullptr, false);
+    CheckImageFetch(imageResult, image, replacement);
 
     for (int level : {4, 11}) {
         const double side = 180.0 / (1 << level);

@@ -151,7 +151,7 @@ protected:
                 KRGORasterAccessorPlugin p;
                 state.enter(p, *s_dir);
                 EXPECT_TRUE(call.ok(p, state.holdsRaster));
-                const int delivered = ServeEverything(p);
+                const int delivered = ServeEverything(p, false); // image tiles have their own rows
                 EXPECT_TRUE(delivered == 0 || p.IsValid());
                 ++tried;
             }

@@ -7,8 +7,9 @@
 #include <future>
 #include <memory>
 #include <sstream>
+#include <cstring>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
