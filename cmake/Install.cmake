@@ -42,3 +42,7 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/GORasterAccessorPlu
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/GORasterAccessorPluginConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/GORasterAccessorPluginConfigVersion.cmake
         DESTINATION ${KR_INSTALL_CMAKEDIR})
+
+# The globe page of gora serve, when the build made it (npm present).
+install(DIRECTORY ${KR_OUTPUT_DIR}/gora-web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/GORasterAccessorPlugin/gora-web
+        OPTIONAL)

@@ -382,7 +382,7 @@ void AddDisplayOptions(CLI::App& cmd, DisplayOptions& d)
         ->check(CLI::IsMember({"none", "minmax", "clip"}))
         ->group(group);
     cmd.add_option("--gamma", d.gamma, "stretch gamma")->check(CLI::PositiveNumber)->group(group);
-    cmd.add_option("--clip", d.clip, "stretch clip percentages MIN MAX, handed to the accessor")
+    cmd.add_option("--clip", d.clip, "host clip settings MIN MAX (%); stored in the accessor as the host does, but the module's histogram stretch always cuts 0.25 % of the non-zero pixels off each end")
         ->expected(2)
         ->check(CLI::Range(0.0, 100.0))
         ->group(group);

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <filesystem>
@@ -218,11 +219,18 @@ struct ServeArgs {
     DisplayOptions display;
 };
 
-//! gora-web beside gora, where the build puts the page.
+//! gora-web beside gora (the build folder) or in the installed data folder.
 std::string DefaultWebDir()
 {
     std::error_code ignored;
-    return (fs::read_symlink("/proc/self/exe", ignored).parent_path() / kWebDirName).string();
+    const fs::path exeDir = fs::read_symlink("/proc/self/exe", ignored).parent_path();
+    const std::array<fs::path, 2> candidates = {exeDir / kWebDirName,
+                                                exeDir / ".." / "share" / "GORasterAccessorPlugin" / kWebDirName};
+    for (const fs::path& candidate : candidates) {
+        if (fs::exists(candidate / "index.html", ignored))
+            return candidate.lexically_normal().string();
+    }
+    return candidates[0].string();
 }
 
 //! The first terrain fetch of an NSDTF-DEM file reads its grid, which must not
