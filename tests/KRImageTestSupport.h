@@ -11,6 +11,7 @@
 #include <gdal_priv.h>
 
 #include "KRImageData.h"
+#include "KRPluginProbe.h"
 #include "KRTestSupport.h"
 
 namespace krtest {
@@ -29,6 +30,19 @@ inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
     return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
            static_cast<size_t>(c) * image.GetPixelSize();
+}
+
+//! The stretch range of the first four bands, as opening would have found it, and the host's stretch settings.
+inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, int type, float gamma = 1.0f)
+{
+    using Probe = KRC::KRGORasterAccessorPluginProbe;
+    for (int i = 0; i < 4; ++i) {
+        Probe::m_bandMin(p)[i] = lo;
+        Probe::m_bandMax(p)[i] = hi;
+    }
+    Probe::m_bMinMaxValid(p) = true;
+    p.SetStetchType(type);
+    p.SetStretchGama(gamma);
 }
 
 //! A raster of `size` x `size` pixels over a square of source units, with
