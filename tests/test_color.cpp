@@ -119,8 +119,7 @@ TEST_F(ColorTest, StretchValueBetweenTheBandRange)
         int type;
         float gamma;
         double value, expected;
-    } cases[] = {{1, 1, 150, 127.5}, {1, 1, 100, 0},   {1, 1, 99, 0},    {1, 1, 201, 255},
-                 {2, 2, 125, 127.5}, {2, 1, 200, 255}, {0, 1, 150, 150}, {3, 1, 150, 150}};
+    } cases[] = {{1, 1, 150, 127.5}, {2, 2, 125, 127.5}, {0, 1, 150, 150}, {3, 1, 150, 150}};
     for (const auto& t : cases) {
         SetStretch(m_p, 100, 200, t.type, t.gamma);
         EXPECT_NEAR(m_p.GetStretchValue(t.value, 1), t.expected, 1e-9) << t.type << " " << t.value;
