@@ -25,6 +25,12 @@ inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::e
     return image->CreateData() ? std::move(image) : nullptr;
 }
 
+//! Writes a raster with GDAL and opens it in the accessor.
+inline bool WriteAndOpen(KRC::KRGORasterAccessorPlugin& p, const std::string& path, const RasterLayout& layout)
+{
+    return WriteRaster(path, layout) && p.OpenForRead(path.c_str());
+}
+
 //! Bytes of pixel (column c, row r counted from the south edge).
 inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
