@@ -36,8 +36,6 @@ GDALColorTable Palette(int entries)
 
 class ColorTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
-
     //! Opens a one-band Byte raster over lon 10..12, lat 48..50, `west` in its west half and `east` in
     //! its east half, seen through a VRT with a palette of `entries` entries (GeoTIFF pads tables to 256).
     bool OpenTable(int entries, double west, double east)
@@ -138,7 +136,7 @@ TEST_F(ColorTest, SixteenBitBandsAreStretchedIntoImagesWithGamma)
         raster.type = type;
         raster.value = [](int b, double, double) { return b == 1 ? 125 : b == 2 ? 150 : 90; };
         const std::string path = m_dir.File(std::to_string(type) + ".tif");
-        ASSERT_TRUE(WriteRaster(path, raster.Layout()) && m_p.OpenForRead(path.c_str()));
+        ASSERT_TRUE(WriteAndOpen(m_p, path, raster.Layout()));
         SetStretch(m_p, 100, 200, 1, 2.0f);
         // Bytes 2, 1, 0 hold bands 1, 2, 3: sqrt(0.25) x 255 = 127.5, sqrt(0.5) x 255 = 180.3, below range 0.
         EXPECT_EQ(FetchedPixel(10),
@@ -166,15 +164,12 @@ TEST_F(ColorTest, HistogramClip)
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.max);
-        RasterLayout layout;
-        layout.width = t.width;
-        layout.height = t.height;
-        layout.type = t.type;
-        layout.geoTransform = {10, 0.01, 0, 50, 0, -0.01};
-        layout.wkt = WktOfEpsg(4326);
-        layout.value = [&t](int, int c, int r) { return t.value(r * t.width + c); };
+        const RasterLayout layout{
+            t.width, t.height, 1, t.type, {10, 0.01, 0, 50, 0, -0.01}, WktOfEpsg(4326), {}, [&t](int, int c, int r) {
+                return t.value(r * t.width + c);
+            }};
         const std::string path = m_dir.File(std::to_string(++m_files) + ".tif");
-        ASSERT_TRUE(WriteRaster(path, layout) && m_p.OpenForRead(path.c_str()));
+        ASSERT_TRUE(WriteAndOpen(m_p, path, layout));
         m_p.SetStetchType(2);
         m_p.CheckInitColorInfo();
         EXPECT_TRUE(Probe::m_histogramState(m_p));

@@ -26,23 +26,11 @@ int Sample(int b, int c, int r)
 
 RasterLayout Grid(int bands, GDALDataType type, bool northUp = true)
 {
-    RasterLayout layout;
-    layout.width = 5;
-    layout.height = 4;
-    layout.bands = bands;
-    layout.type = type;
-    layout.geoTransform = northUp ? std::vector<double>{0, 1, 0, 4, 0, -1} : std::vector<double>{0, 1, 0, 0, 0, 1};
-    layout.value = [](int b, int c, int r) { return Sample(b, c, r); };
-    return layout;
+    return {5, 4, bands, type, {0, 1, 0, northUp ? 4.0 : 0.0, 0, northUp ? -1.0 : 1.0}, "", {}, Sample};
 }
 
 class DirectReadTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
-    bool Open(const RasterLayout& layout, const std::string& name = "grid.tif")
-    {
-        return WriteRaster(m_dir.File(name), layout) && m_p.OpenForRead(m_dir.File(name).c_str());
-    }
     std::vector<int> Colors(int r0, int r1, int c0, int c1, bool flip = false)
     {
         std::unique_ptr<KRPixelDataMultiBand> colors(m_p.ReadColors(r0, r1, c0, c1, flip));
@@ -70,7 +58,7 @@ TEST_F(DirectReadTest, BlockAndScanlineRows)
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(testing::Message() << tc.northUp << tc.flip << " rows " << tc.r0 << ".." << tc.r1);
-        ASSERT_TRUE(Open(Grid(2, GDT_UInt16, tc.northUp), tc.northUp ? "north.tif" : "south.tif"));
+        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(tc.northUp ? "north" : "south"), Grid(2, GDT_UInt16, tc.northUp)));
         ASSERT_TRUE(m_p.BeginRead(1));
         const int w = tc.c1 - tc.c0 + 1, h = tc.r1 - tc.r0 + 1;
         KRPixelDataMultiBand pixels(w, h, 2, RDF_UInt16, false, 0.0, 0.0);
@@ -96,7 +84,7 @@ TEST_F(DirectReadTest, BlockAndScanlineRows)
 // band's type: a failure value, the buffer untouched.
 TEST_F(DirectReadTest, BlocksThatDoNotFitAreRefused)
 {
-    ASSERT_TRUE(Open(Grid(2, GDT_UInt16)) && m_p.BeginRead(1));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), Grid(2, GDT_UInt16)) && m_p.BeginRead(1));
     const struct {
         int w, h, bands;
         enumRasterDataFromat format;
@@ -128,7 +116,7 @@ TEST_F(DirectReadTest, ByteColorsComeBackAsRead)
 {
     RasterLayout layout = Grid(4, GDT_Byte);
     layout.value = [](int b, int c, int r) { return Sample(b, c, r) % 256; };
-    ASSERT_TRUE(Open(layout));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), layout));
     SetStretch(m_p, 100, 300, 1);
     for (const bool ignoreAlpha : {false, true}) {
         for (const bool flip : {false, true}) {
@@ -151,12 +139,10 @@ TEST_F(DirectReadTest, ByteColorsComeBackAsRead)
 // k of the band order names.
 TEST_F(DirectReadTest, WideColorsStretchAndMoveOffTheFilterColour)
 {
-    RasterLayout layout = Grid(3, GDT_UInt16);
-    layout.width = 5;
-    layout.height = 1;
     const int pixels[5][3] = {{50, 60, 70}, {0, 0, 0}, {200, 60, 70}, {400, 50, 60}, {400, 400, 400}};
-    layout.value = [&pixels](int b, int c, int) { return pixels[c][b - 1]; };
-    ASSERT_TRUE(Open(layout));
+    const RasterLayout layout{
+        5, 1, 3, GDT_UInt16, {0, 1, 0, 1, 0, -1}, "", {}, [&pixels](int b, int c, int) { return pixels[c][b - 1]; }};
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), layout));
     const struct {
         int type;
         float gamma;

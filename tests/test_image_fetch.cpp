@@ -57,21 +57,20 @@ struct Request {
 
 class ImageFetchTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
     bool Open(const Source& s, const std::string& name)
     {
         m_raster = PlaneRaster();
+        if (s.utm) {
+            m_raster.epsg = 32632, m_raster.size = 100, m_raster.extent = 10100;
+            m_raster.west = 500000, m_raster.south = 5320000;
+        }
         m_raster.bands = s.bands;
         m_raster.northUp = s.northUp;
         const int n = s.nodataWest;
         m_raster.value = [n](int b, double c, double r) { return c < n ? 0.0 : Pattern(b, c, r); };
         m_raster.noData.assign(n > 0 ? static_cast<size_t>(s.bands) : 0, 0.0);
         m_utm.reset(s.utm ? new Projector(32632) : nullptr);
-        if (s.utm) {
-            m_raster.epsg = 32632, m_raster.size = 100, m_raster.extent = 10100;
-            m_raster.west = 500000, m_raster.south = 5320000;
-        }
-        return WriteRaster(m_dir.File(name), m_raster.Layout()) && m_p.OpenForRead(m_dir.File(name).c_str());
+        return WriteAndOpen(m_p, m_dir.File(name), m_raster.Layout());
     }
     //! Fractional pixel of a point; the projected path takes the nearest pixel (NaN a hair from half-way).
     void Position(double lon, double lat, double& c, double& r) const
@@ -203,7 +202,7 @@ TEST_F(ImageFetchTest, FilterColourMatchesWithinAFixedTolerance)
     PlaneRaster raster;
     raster.type = GDT_Float64;
     raster.value = [](int b, double c, double) { return b < 3 ? b * 10.0 : 30.0 + (c < 32 ? 1e-11 : 1e-7); };
-    ASSERT_TRUE(WriteRaster(m_dir.File("f.tif"), raster.Layout()) && m_p.OpenForRead(m_dir.File("f.tif").c_str()));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("f.tif"), raster.Layout()));
     double* filter = Probe::m_filterColor(m_p);
     filter[0] = 10, filter[1] = 20, filter[2] = 30;
     m_p.SetFilterColorUsed(true);
@@ -232,7 +231,7 @@ TEST_F(ImageFetchTest, SourceWithoutTransformationTouchesNeitherImage)
     raster.value = Pattern;
     RasterLayout layout = raster.Layout();
     layout.wkt = R"(LOCAL_CS["site grid",UNIT["metre",1]])";
-    ASSERT_TRUE(WriteRaster(m_dir.File("plain.tif"), layout) && m_p.OpenForRead(m_dir.File("plain.tif").c_str()));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("plain.tif"), layout));
     ASSERT_TRUE(Probe::m_nProjType(m_p) == 2 && !Probe::m_pLatLonToSrc(m_p));
     auto image = MakeImage(8, 8, PF_R8G8B8);
     KRImageData* made = image.get();

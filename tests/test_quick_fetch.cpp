@@ -31,13 +31,7 @@ int Sample(int b, int c, int r)
 
 RasterLayout Grid(int bands, bool northUp = true, GDALDataType type = GDT_Byte)
 {
-    RasterLayout layout;
-    layout.width = layout.height = 8;
-    layout.bands = bands;
-    layout.type = type;
-    layout.geoTransform = northUp ? std::vector<double>{0, 1, 0, 8, 0, -1} : std::vector<double>{0, 1, 0, 0, 0, 1};
-    layout.value = [](int b, int c, int r) { return Sample(b, c, r); };
-    return layout;
+    return {8, 8, bands, type, {0, 1, 0, northUp ? 8.0 : 0.0, 0, northUp ? -1.0 : 1.0}, "", {}, Sample};
 }
 
 //! GDAL column and row of the source pixel that image pixel (row r from the south, column c) shows, or none.
@@ -90,11 +84,6 @@ void ExpectPixels(const KRImageData& image, const SourceOf& source, int bands, b
 
 class QuickFetchTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
-    bool Open(const RasterLayout& layout, const std::string& name)
-    {
-        return WriteRaster(m_dir.File(name), layout) && m_p.OpenForRead(m_dir.File(name).c_str());
-    }
     //! The fetch; `newImage` is kept in m_newImage.
     GetchResult Fetch(KRImageData* image, const KRRect2d& rect, bool flip = false, int* map = nullptr)
     {
@@ -199,7 +188,7 @@ TEST_F(QuickFetchTest, SamplesNarrowToTheirLowByte)
         SCOPED_TRACE(std::string(GDALGetDataTypeName(tc.type)) + " " + std::to_string(tc.value));
         RasterLayout layout = Grid(1, true, tc.type);
         layout.value = [&](int, int, int) { return tc.value; };
-        ASSERT_TRUE(Open(layout, std::string(GDALGetDataTypeName(tc.type)) + ".tif"));
+        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(GDALGetDataTypeName(tc.type)), layout));
         auto image = MakeImage(2, 2, PF_L8);
         std::fill(image->m_pData, image->m_pData + 4, 0xAB);
         EXPECT_EQ(Fetch(image.get(), {0, 8, 8, 0}, false, map), tc.byte < 0 ? GetchResult_None : GetchResult_Delivered);
@@ -210,7 +199,7 @@ TEST_F(QuickFetchTest, SamplesNarrowToTheirLowByte)
 
 TEST_F(QuickFetchTest, FailuresDeliverNothing)
 {
-    ASSERT_TRUE(Open(Grid(3), "grid.tif"));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), Grid(3)));
     auto image = MakeImage(4, 4, PF_R8G8B8);
     image->m_bHasData = 1;
     EXPECT_EQ(Fetch(image.get(), {20, 16, 26, 12}), GetchResult_None); // beside the raster
