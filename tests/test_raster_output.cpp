@@ -50,10 +50,24 @@ int OpenDatasetCount()
     return count;
 }
 
-class RasterFileTest : public ::testing::Test {
+// Writing into a 4 x 2 raster at (120, 31), 0.5 degrees a pixel, in a folder
+// that does not exist yet; reprojecting a geographic raster over lon 7..9,
+// lat 46..47.5 and a UTM 32N raster over the same area, both of a smooth,
+// nowhere-zero surface.
+class OutputTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
-    //! A 4 x 2 raster at (120, 31), 0.5 degrees a pixel, in a folder that does not exist yet.
+    void SetUp() override
+    {
+        krtest::RasterLayout geo{
+            40, 30, 1, GDT_Float32, {7.0, 0.05, 0, 47.5, 0, -0.05}, krtest::WktOfEpsg(4326), {}, [](int, int c, int r) {
+                return 100.0 + 3.0 * c + 2.0 * r + 0.1 * c * r;
+            }};
+        ASSERT_TRUE(krtest::WriteRaster(m_dir.File("geo.tif"), geo));
+        krtest::RasterLayout utm = geo;
+        utm.geoTransform = {350000, 4000, 0, 5260000, 0, -4000};
+        utm.wkt = krtest::WktOfEpsg(32632);
+        ASSERT_TRUE(krtest::WriteRaster(m_dir.File("utm.tif"), utm));
+    }
     bool Create(int bands, GDALDataType type, bool compress = false)
     {
         return m_p.CreateRasterFile(m_path.c_str(), 4, 2, 0.5, 120.0, 31.0, bands, type, compress);
@@ -64,97 +78,6 @@ protected:
         m_p.Close();
         return OpenWithGdal(m_path);
     }
-
-    krtest::TempDir m_dir;
-    std::string m_path = m_dir.File("new/folder/out.tif");
-    KRGORasterAccessorPlugin m_p;
-};
-
-// Samples go to the last band. Int16 truncates toward zero and wraps around;
-// NaN and values beyond 32 bits give 0. Other types get the floats converted
-// by GDAL (Byte: rounded, clamped). The file spans lon 120..122,
-// lat 30..31 in WGS84.
-TEST_F(RasterFileTest, CreatesWgs84GeoTiffsAndWritesTheLastBandByOutputType)
-{
-    const struct {
-        GDALDataType type;
-        std::vector<float> samples; //!< a 3 x 2 block at column 1, row 0
-        std::vector<double> band;   //!< read back; column 0 unwritten
-    } cases[] = {
-        {GDT_Int16, {-3.9f, 3.9f, 32768.0f, 40000.0f, -32769.0f, 65541.0f}, {0, -3, 3, -32768, 0, -25536, 32767, 5}},
-        {GDT_Int16, {NAN, 1e10f, -1e10f, 0.5f, -0.5f, 65535.0f}, {0, 0, 0, 0, 0, 0, 0, -1}},
-        {GDT_Byte, {-5.0f, 3.6f, 300.0f, 7.0f, 0.4f, 254.5f}, {0, 0, 4, 255, 0, 7, 0, 255}},
-    };
-    for (const auto& tc : cases) {
-        SCOPED_TRACE(GDALGetDataTypeName(tc.type));
-        ASSERT_TRUE(Create(3, tc.type));
-        std::vector<float> samples = tc.samples;
-        ASSERT_TRUE(m_p.WriteRasterFile(1, 0, 3, 2, samples.data()));
-        GDALDatasetUniquePtr ds = Written();
-        ASSERT_TRUE(ds && ds->GetRasterXSize() == 4 && ds->GetRasterYSize() == 2);
-        double gt[6];
-        ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
-        krtest::ExpectRectNear(KRRect2d(gt[0], gt[3], gt[0] + 4 * gt[1], gt[3] + 2 * gt[5]),
-                               KRRect2d(120.0, 31.0, 122.0, 30.0), 1e-12);
-        ExpectReference(*ds, 4326);
-        EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), tc.type);
-        EXPECT_EQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), nullptr);
-        EXPECT_EQ(ReadBand(*ds, 3), tc.band);
-        EXPECT_EQ(ReadBand(*ds, 1), std::vector<double>(8, 0.0));
-    }
-    ASSERT_TRUE(Create(3, GDT_Byte, true));
-    GDALDatasetUniquePtr ds = Written();
-    ASSERT_TRUE(ds);
-    EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "JPEG");
-}
-
-// The dataset open before is closed, not leaked; a missing GeoTIFF driver
-// changes nothing.
-TEST_F(RasterFileTest, ReplacesTheOpenDatasetAndFailsCleanly)
-{
-    ASSERT_TRUE(krtest::WriteRaster(m_dir.File("in.tif"), krtest::RasterLayout()));
-    const int before = OpenDatasetCount();
-    ASSERT_TRUE(m_p.OpenForRead(m_dir.File("in.tif").c_str()));
-    ASSERT_TRUE(Create(1, GDT_Int16));
-    EXPECT_EQ(OpenDatasetCount(), before + 1);
-    KRPixelDataMultiBand pixels(1, 1, 1, RDF_Int16, false, 0.0, 0.0);
-    EXPECT_FALSE(m_p.ReadPixels(pixels, 0, 0, 0, 0, false)); // no current band until BeginRead
-
-    GDALDriverManager* drivers = GetGDALDriverManager();
-    GDALDriver* gtiff = drivers->GetDriverByName("GTiff");
-    drivers->DeregisterDriver(gtiff);
-    const bool created = m_p.CreateRasterFile(m_dir.File("other.tif").c_str(), 4, 2, 0.5, 120, 31, 1, GDT_Int16, false);
-    drivers->RegisterDriver(gtiff);
-    EXPECT_FALSE(created);
-    std::vector<float> samples(8, 1.0f);
-    EXPECT_TRUE(m_p.WriteRasterFile(0, 0, 4, 2, samples.data()));
-    GDALDatasetUniquePtr ds = Written();
-    ASSERT_TRUE(ds);
-    EXPECT_EQ(ReadBand(*ds, 1), std::vector<double>(8, 1.0));
-    ds.reset();
-    EXPECT_EQ(OpenDatasetCount(), before);
-}
-
-// Reprojection. Sources: a geographic raster over lon 7..9, lat 46..47.5, and a
-// UTM 32N raster over the same area; both of a smooth, nowhere-zero surface.
-class ReprojectTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        GDALAllRegister();
-        krtest::RasterLayout geo;
-        geo.width = 40;
-        geo.height = 30;
-        geo.geoTransform = {7.0, 0.05, 0, 47.5, 0, -0.05};
-        geo.wkt = krtest::WktOfEpsg(4326);
-        geo.value = [](int, int c, int r) { return 100.0 + 3.0 * c + 2.0 * r + 0.1 * c * r; };
-        ASSERT_TRUE(krtest::WriteRaster(m_dir.File("geo.tif"), geo));
-        krtest::RasterLayout utm = geo;
-        utm.geoTransform = {350000, 4000, 0, 5260000, 0, -4000};
-        utm.wkt = krtest::WktOfEpsg(32632);
-        ASSERT_TRUE(krtest::WriteRaster(m_dir.File("utm.tif"), utm));
-    }
-
     //! Our output against gdalwarp of the same source to the same grid, bilinear and exact.
     static void ExpectMatchesGdalWarp(const std::string& source, const std::string& output, int targetEpsg)
     {
@@ -191,12 +114,77 @@ protected:
     }
 
     krtest::TempDir m_dir;
+    std::string m_path = m_dir.File("new/folder/out.tif");
     KRGORasterAccessorPlugin m_p;
 };
 
+// Samples go to the last band. Int16 truncates toward zero and wraps around;
+// NaN and values beyond 32 bits give 0. Other types get the floats converted
+// by GDAL (Byte: rounded, clamped). The file spans lon 120..122,
+// lat 30..31 in WGS84.
+TEST_F(OutputTest, CreatesWgs84GeoTiffsAndWritesTheLastBandByOutputType)
+{
+    const struct {
+        GDALDataType type;
+        std::vector<float> samples; //!< a 3 x 2 block at column 1, row 0
+        std::vector<double> band;   //!< read back; column 0 unwritten
+    } cases[] = {
+        {GDT_Int16, {-3.9f, 3.9f, 32768.0f, 40000.0f, -32769.0f, 65541.0f}, {0, -3, 3, -32768, 0, -25536, 32767, 5}},
+        {GDT_Int16, {NAN, 1e10f, -1e10f, 0.5f, -0.5f, 65535.0f}, {0, 0, 0, 0, 0, 0, 0, -1}},
+        {GDT_Byte, {-5.0f, 3.6f, 300.0f, 7.0f, 0.4f, 254.5f}, {0, 0, 4, 255, 0, 7, 0, 255}},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(GDALGetDataTypeName(tc.type));
+        ASSERT_TRUE(Create(3, tc.type));
+        std::vector<float> samples = tc.samples;
+        ASSERT_TRUE(m_p.WriteRasterFile(1, 0, 3, 2, samples.data()));
+        GDALDatasetUniquePtr ds = Written();
+        ASSERT_TRUE(ds && ds->GetRasterXSize() == 4 && ds->GetRasterYSize() == 2);
+        double gt[6];
+        ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
+        krtest::ExpectRectNear(KRRect2d(gt[0], gt[3], gt[0] + 4 * gt[1], gt[3] + 2 * gt[5]),
+                               KRRect2d(120.0, 31.0, 122.0, 30.0), 1e-12);
+        ExpectReference(*ds, 4326);
+        EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), tc.type);
+        EXPECT_EQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), nullptr);
+        EXPECT_EQ(ReadBand(*ds, 3), tc.band);
+        EXPECT_EQ(ReadBand(*ds, 1), std::vector<double>(8, 0.0));
+    }
+    ASSERT_TRUE(Create(3, GDT_Byte, true));
+    GDALDatasetUniquePtr ds = Written();
+    ASSERT_TRUE(ds);
+    EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "JPEG");
+}
+
+// The dataset open before is closed, not leaked; a missing GeoTIFF driver
+// changes nothing.
+TEST_F(OutputTest, ReplacesTheOpenDatasetAndFailsCleanly)
+{
+    const int before = OpenDatasetCount();
+    ASSERT_TRUE(m_p.OpenForRead(m_dir.File("geo.tif").c_str()));
+    ASSERT_TRUE(Create(1, GDT_Int16));
+    EXPECT_EQ(OpenDatasetCount(), before + 1);
+    KRPixelDataMultiBand pixels(1, 1, 1, RDF_Int16, false, 0.0, 0.0);
+    EXPECT_FALSE(m_p.ReadPixels(pixels, 0, 0, 0, 0, false)); // no current band until BeginRead
+
+    GDALDriverManager* drivers = GetGDALDriverManager();
+    GDALDriver* gtiff = drivers->GetDriverByName("GTiff");
+    drivers->DeregisterDriver(gtiff);
+    const bool created = m_p.CreateRasterFile(m_dir.File("other.tif").c_str(), 4, 2, 0.5, 120, 31, 1, GDT_Int16, false);
+    drivers->RegisterDriver(gtiff);
+    EXPECT_FALSE(created);
+    std::vector<float> samples(8, 1.0f);
+    EXPECT_TRUE(m_p.WriteRasterFile(0, 0, 4, 2, samples.data()));
+    GDALDatasetUniquePtr ds = Written();
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(ReadBand(*ds, 1), std::vector<double>(8, 1.0));
+    ds.reset();
+    EXPECT_EQ(OpenDatasetCount(), before);
+}
+
 // Every kind of target definition; ".TIF" and ".img" both end up as GeoTIFF
 // (GDAL knows no driver named "img" and falls back to GeoTIFF).
-TEST_F(ReprojectTest, EveryKindOfTargetMatchesGdalWarp)
+TEST_F(OutputTest, EveryKindOfTargetMatchesGdalWarp)
 {
     const std::string esri = krtest::WktOfEpsg(32632, true);
     krtest::WriteText(m_dir.File("utm32.prj"), esri);
@@ -223,7 +211,7 @@ TEST_F(ReprojectTest, EveryKindOfTargetMatchesGdalWarp)
     EXPECT_FALSE(m_p.ReprojectImage(m_dir.File("closed.tif").c_str(), "4326", 4, nullptr, nullptr));
 }
 
-TEST_F(ReprojectTest, ProgressIsPassedThroughAndCanCancel)
+TEST_F(OutputTest, ProgressIsPassedThroughAndCanCancel)
 {
     struct Log {
         int calls = 0, stopAt = -1; //!< cancel on call `stopAt`
@@ -242,7 +230,7 @@ TEST_F(ReprojectTest, ProgressIsPassedThroughAndCanCancel)
 }
 
 // A real NAD27 UTM raster to WGS84 longitude and latitude.
-TEST_F(ReprojectTest, RealRasterMatchesGdalWarp)
+TEST_F(OutputTest, RealRasterMatchesGdalWarp)
 {
     const std::string source = std::string(KR_REAL_DATA_DIR) + "/rasterio/byte.tif";
     if (!std::filesystem::exists(source))
