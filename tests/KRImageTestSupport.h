@@ -11,6 +11,7 @@
 #include <gdal_priv.h>
 
 #include "KRImageData.h"
+#include "KRPluginProbe.h"
 #include "KRTestSupport.h"
 
 namespace krtest {
@@ -24,11 +25,30 @@ inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::e
     return image->CreateData() ? std::move(image) : nullptr;
 }
 
+//! Writes a raster with GDAL and opens it in the accessor.
+inline bool WriteAndOpen(KRC::KRGORasterAccessorPlugin& p, const std::string& path, const RasterLayout& layout)
+{
+    return WriteRaster(path, layout) && p.OpenForRead(path.c_str());
+}
+
 //! Bytes of pixel (column c, row r counted from the south edge).
 inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
     return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
            static_cast<size_t>(c) * image.GetPixelSize();
+}
+
+//! The stretch range of the first four bands, as opening would have found it, and the host's stretch settings.
+inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, int type, float gamma = 1.0f)
+{
+    using Probe = KRC::KRGORasterAccessorPluginProbe;
+    for (int i = 0; i < 4; ++i) {
+        Probe::m_bandMin(p)[i] = lo;
+        Probe::m_bandMax(p)[i] = hi;
+    }
+    Probe::m_bMinMaxValid(p) = true;
+    p.SetStetchType(type);
+    p.SetStretchGama(gamma);
 }
 
 //! A raster of `size` x `size` pixels over a square of source units, with
