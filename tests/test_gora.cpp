@@ -228,7 +228,9 @@ TEST_P(ImageTile, ColoursAtProbesTopRowFirst)
     for (const auto& [r, c] : std::vector<std::array<int, 2>>{{3, 5}, {40, 200}, {128, 100}, {250, 17}, {201, 240}}) {
         const Rgba want = t.want(r, c);
         clear = clear || want[3] == 0;
-        ExpectPixel(got, r, c, want);
+        // Resampling may shift a gradient by a pixel; where the source is flat around a probe, colours are exact.
+        const bool flat = t.value(1, c - 2, r) == t.value(1, c + 2, r) && t.value(1, c, r - 2) == t.value(1, c, r + 2);
+        ExpectPixel(got, r, c, want, flat ? 0 : 2);
     }
     EXPECT_EQ(got.bands, clear ? 4 : 3) << "an alpha band only when something is transparent";
 }
