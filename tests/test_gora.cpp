@@ -260,6 +260,7 @@ TEST_F(GoraTest, MosaicAndRenderJoinTilesWithoutSeams)
     const Png mosaic = Picture({"mosaic", raster, m_png, "--level", "8", "--at", "7.2", "46.15", "--tiles", "2"});
     ASSERT_EQ(mosaic.width, 512);
     ASSERT_EQ(mosaic.height, 512);
+    EXPECT_EQ(mosaic.bands, 3) << "every tile opaque: no alpha band";
     // Across the joins at 255/256 the gradient keeps rising by one per two pixels.
     for (const auto& [r, c] : std::vector<std::array<int, 2>>{{10, 250}, {10, 262}, {250, 300}, {262, 300}, {500, 500}})
         ExpectPixel(mosaic, r, c, {c / 2, r / 2, 100, 255});
