@@ -36,19 +36,20 @@ constexpr double kTileWest = -180.0 + 266 * kTile;
 constexpr double kTileNorth = 90.0 - 62 * kTile;
 constexpr int kMargin = 16; // source pixels around the tiles, so no window is cut
 
+//! North-up in WGS84 from `west`, `north`, with square pixels of `px` degrees.
+RasterLayout Wgs84(int w, int h, int bands, GDALDataType type, double west, double north, double px, Value value)
+{
+    return RasterLayout{w, h, bands, type, {west, px, 0.0, north, 0.0, -px}, krtest::WktOfEpsg(4326), {}, value};
+}
+
 //! Source pixels of exactly one tile pixel each, over `tiles` x `tiles`
 //! tiles and a margin; `value(band, column, row)` counts from the tiles' corner.
 RasterLayout OverTiles(int tiles, int bands, GDALDataType type, Value value)
 {
-    RasterLayout layout;
-    layout.width = layout.height = 256 * tiles + 2 * kMargin;
-    layout.bands = bands;
-    layout.type = type;
+    const int side = 256 * tiles + 2 * kMargin;
     const double px = kTile / 256.0;
-    layout.geoTransform = {kTileWest - kMargin * px, px, 0.0, kTileNorth + kMargin * px, 0.0, -px};
-    layout.wkt = krtest::WktOfEpsg(4326);
-    layout.value = [value](int b, int c, int r) { return value(b, c - kMargin, r - kMargin); };
-    return layout;
+    return Wgs84(side, side, bands, type, kTileWest - kMargin * px, kTileNorth + kMargin * px, px,
+                 [value](int b, int c, int r) { return value(b, c - kMargin, r - kMargin); });
 }
 
 //! Red = column, green = row of the tile pixel (divided by the tile count), blue 100;
@@ -127,15 +128,9 @@ protected:
     //! 64 x 32 pixels from 7 E 46 N: red = 4 x column, green = 8 x row, blue 100.
     std::string SmallRgb()
     {
-        RasterLayout layout;
-        layout.width = 64;
-        layout.height = 32;
-        layout.bands = 3;
-        layout.type = GDT_Byte;
-        layout.geoTransform = {7.0, 0.01, 0.0, 46.0, 0.0, -0.01};
-        layout.wkt = krtest::WktOfEpsg(4326);
-        layout.value = [](int b, int c, int r) { return b == 1 ? 4 * c : b == 2 ? 8 * r : 100; };
-        return Raster("small.tif", layout);
+        return Raster("small.tif", Wgs84(64, 32, 3, GDT_Byte, 7.0, 46.0, 0.01, [](int b, int c, int r) {
+                          return b == 1 ? 4 * c : b == 2 ? 8 * r : 100;
+                      }));
     }
 
     krtest::TempDir m_dir;
@@ -277,16 +272,11 @@ TEST_F(GoraTest, MosaicAndRenderJoinTilesWithoutSeams)
 TEST_F(GoraTest, ReliefIsLitFromTheNorthWestAndGrayRunsFromFootToSummit)
 {
     // A peak in the middle of 2 x 2 tiles, which the raster covers exactly.
-    RasterLayout peak;
-    peak.width = peak.height = 128;
-    const double px = 2 * kTile / 128;
-    peak.geoTransform = {kTileWest, px, 0.0, kTileNorth, 0.0, -px};
-    peak.wkt = krtest::WktOfEpsg(4326);
-    peak.value = [](int, int c, int r) {
-        const double dx = (c - 63.5) / 20.0, dy = (r - 63.5) / 20.0;
-        return 500.0 + 3000.0 * std::exp(-(dx * dx + dy * dy));
-    };
-    const std::string raster = Raster("peak.tif", peak);
+    const std::string raster = Raster(
+        "peak.tif", Wgs84(128, 128, 1, GDT_Float32, kTileWest, kTileNorth, 2 * kTile / 128, [](int, int c, int r) {
+            const double dx = (c - 63.5) / 20.0, dy = (r - 63.5) / 20.0;
+            return 500.0 + 3000.0 * std::exp(-(dx * dx + dy * dy));
+        }));
     const Png relief = Picture({"render", raster, m_png, "--level", "8", "--as", "relief", "--z-factor", "5"});
     ASSERT_EQ(relief.width, 65); // 2 tiles of 32 steps, sharing their edge samples
     ASSERT_EQ(relief.height, 65);
@@ -305,14 +295,8 @@ TEST_F(GoraTest, ReliefIsLitFromTheNorthWestAndGrayRunsFromFootToSummit)
 
 TEST_F(GoraTest, InfoDescribesTheRaster)
 {
-    RasterLayout layout;
-    layout.width = 40;
-    layout.height = 20;
-    layout.type = GDT_Int16;
-    layout.geoTransform = {10.0, 0.25, 0.0, 50.0, 0.0, -0.25};
-    layout.wkt = krtest::WktOfEpsg(4326);
+    RasterLayout layout = Wgs84(40, 20, 1, GDT_Int16, 10.0, 50.0, 0.25, [](int, int c, int r) { return c + r; });
     layout.noData = {-9999};
-    layout.value = [](int, int c, int r) { return c + r; };
     const std::string raster = Raster("info.tif", layout);
     const Result run = Gora({"info", "--json", raster});
     ASSERT_EQ(run.status, 0) << run.err;
