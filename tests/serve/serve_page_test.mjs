@@ -10,42 +10,21 @@ import path from "node:path";
 import { parseArgs } from "node:util";
 
 const CHROMIUM = "/usr/bin/chromium";
-const CHROMIUM_FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-  "--disable-quic", "--no-first-run", "--disable-background-networking", "--disable-component-update",
-  "--disable-sync",
-];
-const SERVER_START_MS = 30_000;
-const TILES_LOADED_MS = 240_000;
-
-const { values: options } = parseArgs({
-  options: {
-    gora: { type: "string" },
-    "module-dir": { type: "string" },
-    "npm-dir": { type: "string" },
-    raster: { type: "string" },
-    terrain: { type: "string" },
-    screenshot: { type: "string" },
-  },
-});
+const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--use-angle=swiftshader",
+  "--enable-unsafe-swiftshader", "--disable-quic", "--no-first-run", "--disable-background-networking",
+  "--disable-component-update", "--disable-sync"];
+const { values: options } = parseArgs({ options: Object.fromEntries(
+  ["gora", "module-dir", "npm-dir", "raster", "terrain", "screenshot"].map((name) => [name, { type: "string" }])) });
+const failures = [];
 
 function skip(reason) {
   console.log(`SKIPPED: ${reason}`);
   process.exit(77);
 }
 
-function check(condition, message, failures) {
+function check(condition, message) {
   console.log(`${condition ? "ok  " : "FAIL"} ${message}`);
   if (!condition) failures.push(message);
-}
-
-function loadPlaywright() {
-  const require = createRequire(path.resolve(options["npm-dir"] ?? ".", "package.json"));
-  try {
-    return require("playwright-core");
-  } catch {
-    return skip(`playwright-core is not installed in ${options["npm-dir"]} (npm ci runs at build time)`);
-  }
 }
 
 // Starts gora serve on a port the system picks and resolves with its address.
@@ -55,7 +34,7 @@ function startServer() {
   const child = spawn(options.gora, args, { stdio: ["ignore", "pipe", "inherit"] });
   return new Promise((resolve, reject) => {
     let output = "";
-    const timer = setTimeout(() => reject(new Error(`gora serve did not start: ${output}`)), SERVER_START_MS);
+    const timer = setTimeout(() => reject(new Error(`gora serve did not start: ${output}`)), 30_000);
     child.stdout.on("data", (chunk) => {
       output += chunk;
       const match = /http:\/\/127\.0\.0\.1:(\d+)\//.exec(output);
@@ -71,18 +50,16 @@ function startServer() {
 function stopServer(child) {
   return new Promise((resolve) => {
     if (child.exitCode !== null) return resolve(child.exitCode);
-    child.on("exit", (code) => resolve(code));
+    child.on("exit", resolve);
     child.kill("SIGTERM");
   });
 }
 
 // Counts the screenshot's colours in the browser itself, so no image decoder is needed.
-async function screenshotColours(page, png) {
+function screenshotColours(page, png) {
   return page.evaluate(async (base64) => {
-    const blob = await (await fetch(`data:image/png;base64,${base64}`)).blob();
-    const bitmap = await createImageBitmap(blob);
-    const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
-    const context = canvas.getContext("2d");
+    const bitmap = await createImageBitmap(await (await fetch(`data:image/png;base64,${base64}`)).blob());
+    const context = new OffscreenCanvas(bitmap.width, bitmap.height).getContext("2d");
     context.drawImage(bitmap, 0, 0);
     const pixels = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
     const counts = new Map();
@@ -96,16 +73,16 @@ async function screenshotColours(page, png) {
 
 async function waitForTiles(page) {
   const started = Date.now();
-  await page.waitForFunction(() => window.goraStatus?.tilesLoaded || window.goraStatus?.error,
-                             null, { timeout: TILES_LOADED_MS, polling: 500 });
+  await page.waitForFunction(() => window.goraStatus?.tilesLoaded || window.goraStatus?.error, null,
+                             { timeout: 240_000, polling: 500 });
   console.log(`tiles loaded after ${((Date.now() - started) / 1000).toFixed(1)} s`);
 }
 
 // The readout's text with the cursor at the middle of the page, and the elevation it shows.
 async function readoutAtCentre(page) {
-  const viewport = page.viewportSize();
-  await page.mouse.move(viewport.width / 2 + 1, viewport.height / 2);
-  await page.mouse.move(viewport.width / 2, viewport.height / 2);
+  const { width, height } = page.viewportSize();
+  await page.mouse.move(width / 2 + 1, height / 2);
+  await page.mouse.move(width / 2, height / 2);
   await page.waitForTimeout(500);
   const text = await page.locator("#readout").textContent();
   console.log(`readout at the centre: ${text.replace(/\n/g, " | ")}`);
@@ -113,11 +90,7 @@ async function readoutAtCentre(page) {
   return { text, elevation: elevation ? Number(elevation[1]) : NaN };
 }
 
-function tileAnswers(responses, kind) {
-  return responses.filter((r) => r.path.startsWith(`/tiles/${kind}/`));
-}
-
-async function checkGlobe(context, baseUrl, failures) {
+async function checkGlobe(context, baseUrl) {
   const page = await context.newPage();
   const responses = [];
   const pageErrors = [];
@@ -129,36 +102,33 @@ async function checkGlobe(context, baseUrl, failures) {
 
   await page.goto(baseUrl);
   await waitForTiles(page);
-  const status = await page.evaluate(() => window.goraStatus);
-  check(status.error === null, `the page reports no error (${status.error})`, failures);
+  const { error } = await page.evaluate(() => window.goraStatus);
+  check(error === null, `the page reports no error (${error})`);
+  const terrain = await readoutAtCentre(page);
+  check(/level \d+/.test(terrain.text), "the readout names the tile level under the cursor");
+  check(terrain.elevation > 0, "the readout shows a positive elevation over the sample");
 
-  const terrainReadout = await readoutAtCentre(page);
-  check(/level \d+/.test(terrainReadout.text), "the readout names the tile level under the cursor", failures);
-  check(terrainReadout.elevation > 0, "the readout shows a positive elevation over the sample", failures);
-
-  const png = await page.screenshot({ path: options.screenshot });
-  const colours = await screenshotColours(page, png);
+  const colours = await screenshotColours(page, await page.screenshot({ path: options.screenshot }));
   console.log(`screenshot ${options.screenshot}: ${colours.distinct} colours, commonest covers ` +
               `${(100 * colours.commonest).toFixed(1)} %`);
-  check(colours.distinct > 100 && colours.commonest < 0.9, "the screenshot is not blank", failures);
+  check(colours.distinct > 100 && colours.commonest < 0.9, "the screenshot is not blank");
 
   await page.locator("#terrain-switch").uncheck();
   await waitForTiles(page);
-  const flatReadout = await readoutAtCentre(page);
-  check(Math.abs(flatReadout.elevation) < 1, "switched to the flat map, the elevation is 0", failures);
+  check(Math.abs((await readoutAtCentre(page)).elevation) < 1, "switched to the flat map, the elevation is 0");
 
   for (const kind of ["image", "terrain"]) {
-    const answers = tileAnswers(responses, kind);
+    const answers = responses.filter((r) => r.path.startsWith(`/tiles/${kind}/`));
     const bad = answers.filter((r) => r.status !== 200);
     console.log(`${kind} tiles: ${answers.length} answers, ${bad.length} not 200`);
-    check(answers.length > 0 && bad.length === 0, `every ${kind} tile request got 200`, failures);
+    check(answers.length > 0 && bad.length === 0, `every ${kind} tile request got 200`);
   }
-  check(pageErrors.length === 0, `no page error (${pageErrors.join("; ")})`, failures);
-  check(foreign.length === 0, `no request left the server (${foreign.slice(0, 3).join(", ")})`, failures);
+  check(pageErrors.length === 0, `no page error (${pageErrors.join("; ")})`);
+  check(foreign.length === 0, `no request left the server (${foreign.slice(0, 3).join(", ")})`);
   await page.close();
 }
 
-async function checkNoWebGlMessage(context, baseUrl, failures) {
+async function checkNoWebGlMessage(context, baseUrl) {
   const page = await context.newPage();
   await page.addInitScript(() => {
     const getContext = HTMLCanvasElement.prototype.getContext;
@@ -169,32 +139,32 @@ async function checkNoWebGlMessage(context, baseUrl, failures) {
   await page.goto(baseUrl);
   const message = page.locator("#message");
   await message.waitFor({ state: "visible", timeout: 30_000 });
-  check(/WebGL/.test(await message.textContent()), "without WebGL the page says so", failures);
+  check(/WebGL/.test(await message.textContent()), "without WebGL the page says so");
   await page.close();
 }
 
 async function main() {
   if (!fs.existsSync(CHROMIUM)) skip(`${CHROMIUM} is absent (scripts/install-deps installs Debian's chromium)`);
-  const { chromium } = loadPlaywright();
+  let chromium;
+  try {
+    ({ chromium } = createRequire(path.resolve(options["npm-dir"] ?? ".", "package.json"))("playwright-core"));
+  } catch {
+    skip(`playwright-core is not installed in ${options["npm-dir"]} (npm ci runs at build time)`);
+  }
   const server = await startServer();
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "gora-serve-chromium-"));
-  const failures = [];
   try {
     const context = await chromium.launchPersistentContext(profile, {
-      executablePath: CHROMIUM,
-      headless: true,
-      args: CHROMIUM_FLAGS,
-      viewport: { width: 1280, height: 800 },
-    });
+      executablePath: CHROMIUM, headless: true, args: CHROMIUM_FLAGS, viewport: { width: 1280, height: 800 } });
     try {
-      await checkGlobe(context, server.url, failures);
-      await checkNoWebGlMessage(context, server.url, failures);
+      await checkGlobe(context, server.url);
+      await checkNoWebGlMessage(context, server.url);
     } finally {
       await context.close();
     }
   } finally {
     const code = await stopServer(server.child);
-    check(code === 0, `gora serve stopped cleanly on SIGTERM (exit ${code})`, failures);
+    check(code === 0, `gora serve stopped cleanly on SIGTERM (exit ${code})`);
     fs.rmSync(profile, { recursive: true, force: true });
   }
   if (failures.length > 0) {

@@ -1,7 +1,7 @@
 // gora serve's HTTP side: tile answers, bad addresses, the page's folder as the
 // only one served, and concurrent requests, against rasters made here.
 #include <array>
-#include <cmath>
+#include <cstring>
 #include <thread>
 
 #include <httplib.h>
@@ -13,53 +13,27 @@
 namespace {
 
 constexpr int kSamples = 33;
-
-//! Pixels of a PNG decoded by GDAL: band b of (row, col) at index (row * width + col) * bands + b.
 using Rgba = std::array<int, 4>;
-
-//! A PNG answer decoded by GDAL from memory.
-krtest::Png DecodePng(const std::string& body)
-{
-    const std::string path = "/vsimem/test_serve_tile.png";
-    VSILFILE* file = VSIFileFromMemBuffer(path.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(body.data())),
-                                          body.size(), FALSE);
-    if (file == nullptr)
-        return {};
-    VSIFCloseL(file);
-    krtest::Png png = krtest::ReadPng(path);
-    VSIUnlink(path.c_str());
-    return png;
-}
-
-std::vector<float> Heights(const std::string& body)
-{
-    std::vector<float> heights(body.size() / sizeof(float));
-    std::memcpy(heights.data(), body.data(), heights.size() * sizeof(float));
-    return heights;
-}
+const Rgba kRed{200, 0, 0, 255};
+const Rgba kBlue{0, 0, 200, 255};
 
 //! Imagery: a 3-band raster over 10..20 E, 40..45 N whose northern half is red
 //! and southern half blue. Terrain: a plane rising 100 m per degree northward.
 class ServeTest : public ::testing::Test {
 protected:
-    static constexpr double kWest = 10.0, kNorth = 45.0, kPixel = 0.05;
+    static constexpr double kNorth = 45.0, kPixel = 0.05;
 
     void SetUp() override
     {
         GDALAllRegister();
-        ASSERT_FALSE(m_dir.Path().empty());
-        const std::string wkt = krtest::WktOfEpsg(4326);
         krtest::RasterLayout image;
         image.width = 200;
         image.height = 100;
         image.bands = 3;
         image.type = GDT_Byte;
-        image.geoTransform = {kWest, kPixel, 0, kNorth, 0, -kPixel};
-        image.wkt = wkt;
-        image.value = [](int band, int, int row) {
-            const bool north = row < 50;
-            return band == (north ? 1 : 3) ? 200.0 : 0.0;
-        };
+        image.geoTransform = {10.0, kPixel, 0, kNorth, 0, -kPixel};
+        image.wkt = krtest::WktOfEpsg(4326);
+        image.value = [](int band, int, int row) { return band == (row < 50 ? 1 : 3) ? 200.0 : 0.0; };
         ASSERT_TRUE(krtest::WriteRaster(m_dir.File("image.tif"), image));
         krtest::RasterLayout dem = image;
         dem.bands = 1;
@@ -82,8 +56,8 @@ protected:
     void Serve(bool flip)
     {
         StopServing();
-        m_server = std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, **m_terrain, flip},
-                                                      m_dir.File("web"));
+        m_server =
+            std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, **m_terrain, flip}, m_dir.File("web"));
         m_port = m_server->Bind(0);
         ASSERT_GT(m_port, 0);
         m_listener = std::thread([this] { m_server->Listen(); });
@@ -97,11 +71,7 @@ protected:
         }
     }
 
-    httplib::Result Get(const std::string& path)
-    {
-        httplib::Client client("127.0.0.1", m_port);
-        return client.Get(path);
-    }
+    httplib::Result Get(const std::string& path) { return httplib::Client("127.0.0.1", m_port).Get(path); }
 
     //! The body of a 200 answer of that type; empty (and a failure) otherwise.
     std::string Body(const std::string& path, const std::string& type)
@@ -114,8 +84,19 @@ protected:
         return res->body;
     }
 
-    krtest::Png ImageTile(const std::string& path) { return DecodePng(Body(path, "image/png")); }
-    std::vector<float> TerrainTile(const std::string& path) { return Heights(Body(path, "application/octet-stream")); }
+    krtest::Png ImageTile(const std::string& path)
+    {
+        krtest::WriteText(m_dir.File("tile.png"), Body(path, "image/png"));
+        return krtest::ReadPng(m_dir.File("tile.png"));
+    }
+
+    std::vector<float> TerrainTile(const std::string& path)
+    {
+        const std::string body = Body(path, "application/octet-stream");
+        std::vector<float> heights(body.size() / sizeof(float));
+        std::memcpy(heights.data(), body.data(), heights.size() * sizeof(float));
+        return heights;
+    }
 
     krtest::TempDir m_dir;
     std::unique_ptr<gora::Accessor> m_imagery, m_terrain;
@@ -127,103 +108,67 @@ protected:
 // Level 5 tiles are 5.625 degrees: column 33 spans 5.625..11.25 E, row 8 spans
 // 45..39.375 N, so the raster covers only its eastern part. Pixel centres:
 // column 250 lies at 11.1 E, row 10 at 44.8 N, row 200 at 40.6 N.
-constexpr const char* kImageTile = "/tiles/image/5/33/8.png";
-const Rgba kRed{200, 0, 0, 255};
-const Rgba kBlue{0, 0, 200, 255};
-
-TEST_F(ServeTest, ImageTileIsNorthUpRgbaAndTransparentOffTheRaster)
+TEST_F(ServeTest, ImageTilesAreNorthUpRgbaTransparentOffTheRasterAndFlipOnRequest)
 {
-    const krtest::Png png = ImageTile(kImageTile);
-    ASSERT_EQ(png.width, 256);
-    ASSERT_EQ(png.height, 256);
-    ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.At(10, 250), kRed);
-    EXPECT_EQ(png.At(200, 250), kBlue);
-    EXPECT_EQ(png.At(128, 20)[3], 0) << "west of 10 E there is no raster";
-}
-
-// The flip display option reads a north-up raster's rows the other way round.
-TEST_F(ServeTest, FlipOptionReachesTheImageTiles)
-{
-    Serve(true);
-    const krtest::Png png = ImageTile(kImageTile);
-    ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.At(10, 250), kBlue);
-    EXPECT_EQ(png.At(200, 250), kRed);
-}
-
-TEST_F(ServeTest, ImageTileOffTheRasterIsTransparent)
-{
-    const krtest::Png png = ImageTile("/tiles/image/5/0/0.png");
-    ASSERT_EQ(png.bands, 4);
-    EXPECT_EQ(png.At(0, 0)[3], 0);
-    EXPECT_EQ(png.At(255, 255)[3], 0);
+    for (const bool flip : {false, true}) {
+        Serve(flip);
+        const krtest::Png png = ImageTile("/tiles/image/5/33/8.png");
+        ASSERT_EQ(png.width, 256);
+        ASSERT_EQ(png.height, 256);
+        ASSERT_EQ(png.bands, 4);
+        EXPECT_EQ(png.At(10, 250), flip ? kBlue : kRed);
+        EXPECT_EQ(png.At(200, 250), flip ? kRed : kBlue);
+        EXPECT_EQ(png.At(128, 20)[3], 0) << "west of 10 E there is no raster";
+    }
+    const krtest::Png none = ImageTile("/tiles/image/5/0/0.png");
+    ASSERT_EQ(none.bands, 4);
+    EXPECT_EQ(none.At(0, 0)[3], 0);
+    EXPECT_EQ(none.At(255, 255)[3], 0);
 }
 
 // Level 6 tile (67, 16) spans 8.4375..11.25 E and 45..42.1875 N: its northern
 // edge lies on the raster's and its southern edge 2.8125 degrees further south.
-TEST_F(ServeTest, TerrainTileRowsRunFromNorthToSouth)
+TEST_F(ServeTest, TerrainTileRowsRunFromNorthToSouthAndAreFlatOffTheRaster)
 {
     const std::vector<float> heights = TerrainTile("/tiles/terrain/6/67/16.f32");
     ASSERT_EQ(heights.size(), static_cast<size_t>(kSamples * kSamples));
-    const int eastColumn = kSamples - 1;
+    const int east = kSamples - 1;
     // Within one source pixel's rise: where a sample sits inside its pixel is the module's business.
-    const double tolerance = 100.0 * kPixel;
-    EXPECT_NEAR(heights[eastColumn], 1000.0 + 100.0 * 45.0, tolerance);
-    EXPECT_NEAR(heights[(kSamples - 1) * kSamples + eastColumn], 1000.0 + 100.0 * (45.0 - 2.8125), tolerance);
+    EXPECT_NEAR(heights[east], 1000.0 + 100.0 * 45.0, 100.0 * kPixel);
+    EXPECT_NEAR(heights[(kSamples - 1) * kSamples + east], 1000.0 + 100.0 * (45.0 - 2.8125), 100.0 * kPixel);
     EXPECT_EQ(heights[kSamples / 2 * kSamples], 0.0f) << "west of 10 E there is no raster";
-}
-
-TEST_F(ServeTest, TerrainTileOffTheRasterIsFlat)
-{
-    const std::vector<float> heights = TerrainTile("/tiles/terrain/2/0/0.f32");
-    EXPECT_EQ(heights, std::vector<float>(kSamples * kSamples, 0.0f));
+    EXPECT_EQ(TerrainTile("/tiles/terrain/2/0/0.f32"), std::vector<float>(kSamples * kSamples, 0.0f));
 }
 
 TEST_F(ServeTest, DescriptionGivesBothRastersBounds)
 {
     const auto description = nlohmann::json::parse(Body("/api/description", "application/json"));
+    const nlohmann::json want = {{"west", 10.0}, {"south", 40.0}, {"east", 20.0}, {"north", 45.0}};
     for (const char* which : {"imagery", "terrain"}) {
-        const auto& bounds = description.at(which).at("wgs84Bounds");
-        EXPECT_NEAR(bounds.at("west").get<double>(), 10.0, 1e-9) << which;
-        EXPECT_NEAR(bounds.at("north").get<double>(), 45.0, 1e-9) << which;
-        EXPECT_NEAR(bounds.at("east").get<double>(), 20.0, 1e-9) << which;
-        EXPECT_NEAR(bounds.at("south").get<double>(), 40.0, 1e-9) << which;
+        for (const auto& [side, value] : want.items())
+            EXPECT_NEAR(description.at(which).at("wgs84Bounds").at(side).get<double>(), value, 1e-9) << which << side;
     }
 }
 
-struct Answer {
-    const char* path;
-    int status;
-};
-
+// Level 0 has columns 0 and 1 and row 0 only; level 29 is the finest.
 TEST_F(ServeTest, AnswersOnlyTilesThePageAndItsFolder)
 {
-    const Answer answers[] = {
-        {"/", 200},
-        {"/index.html", 200},
-        {"/tiles/image/0/1/0.png", 200},
-        {"/tiles/terrain/29/1073741823/536870911.f32", 200}, // the last tile of the finest level
-        {"/tiles/image/0/2/0.png", 404},                     // level 0 has columns 0 and 1
-        {"/tiles/image/0/0/1.png", 404},                     // and row 0 only
-        {"/tiles/terrain/30/0/0.f32", 404},
-        {"/tiles/terrain/-1/0/0.f32", 404},
-        {"/tiles/image/2/-1/0.png", 404},
-        {"/tiles/image/a/0/0.png", 400},
-        {"/tiles/image/2/+1/0.png", 400},
-        {"/tiles/terrain/2/1/0x1.f32", 400},
-        {"/tiles/terrain/2/99999999999/0.f32", 400},
-        {"/tiles/image/2/1.png", 404},
-        {"/../secret.txt", 404},
-        {"/%2e%2e/secret.txt", 404},
-        {"/web/../../secret.txt", 404},
-        {"/api/other", 404},
-    };
-    for (const Answer& a : answers) {
-        const auto res = Get(a.path);
-        ASSERT_TRUE(res) << a.path;
-        EXPECT_EQ(res->status, a.status) << a.path;
-        EXPECT_EQ(res->body.find("beside the page"), std::string::npos) << a.path;
+    const std::vector<const char*> ok = {"/", "/index.html", "/tiles/image/0/1/0.png",
+                                         "/tiles/terrain/29/1073741823/536870911.f32"};
+    const std::vector<const char*> malformed = {"/tiles/image/a/0/0.png", "/tiles/image/2/+1/0.png",
+                                                "/tiles/terrain/2/1/0x1.f32", "/tiles/terrain/2/99999999999/0.f32"};
+    const std::vector<const char*> noTile = {"/tiles/image/0/2/0.png",    "/tiles/image/0/0/1.png",
+                                             "/tiles/image/2/1.png",      "/tiles/terrain/30/0/0.f32",
+                                             "/tiles/terrain/-1/0/0.f32", "/tiles/image/2/-1/0.png"};
+    const std::vector<const char*> noFile = {"/../secret.txt", "/%2e%2e/secret.txt", "/web/../../secret.txt",
+                                             "/api/other"};
+    for (const auto& [status, paths] : {std::pair{200, ok}, {400, malformed}, {404, noTile}, {404, noFile}}) {
+        for (const char* path : paths) {
+            const auto res = Get(path);
+            ASSERT_TRUE(res) << path;
+            EXPECT_EQ(res->status, status) << path;
+            EXPECT_EQ(res->body.find("beside the page"), std::string::npos) << path;
+        }
     }
 }
 
@@ -238,18 +183,15 @@ TEST_F(ServeTest, ConcurrentRequestsGetTheSameAnswersAsOneAtATime)
         ASSERT_TRUE(res && res->status == 200) << path;
         expected.push_back(res->body);
     }
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 8;
+    constexpr size_t kThreads = 4;
     std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> clients;
-    for (int t = 0; t < kThreads; ++t) {
+    for (size_t t = 0; t < kThreads; ++t) {
         clients.emplace_back([&, t] {
             httplib::Client client("127.0.0.1", m_port);
-            for (int i = 0; i < kRounds * static_cast<int>(paths.size()); ++i) {
-                const size_t k = static_cast<size_t>(i + t) % paths.size();
-                const auto res = client.Get(paths[k]);
-                if (!res || res->status != 200 || res->body != expected[k])
-                    ++mismatches[static_cast<size_t>(t)];
+            for (size_t i = 0; i < 8 * paths.size(); ++i) {
+                const auto res = client.Get(paths[(i + t) % paths.size()]);
+                mismatches[t] += !res || res->status != 200 || res->body != expected[(i + t) % paths.size()];
             }
         });
     }
