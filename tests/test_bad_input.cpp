@@ -275,26 +275,19 @@ int Cancel(double, const char*, void*)
 
 TEST_F(BadInputTest, RasterOutput)
 {
-    struct Creation {
-        std::string path;
-        int width, height;
-        double pixel;
-        int bands, type;
-        bool compress;
-        int made; //!< -1: either
-    };
-    // An empty path, a folder, 0 x 0, a negative size, a negative band count, unknown types, JPEG of floats,
-    // a NaN pixel size, folders still to be made.
-    const Creation creations[] = {{"", 4, 4, 0.1, 1, GDT_Int16, false, 0},
-                                  {kDir.Path(), 4, 4, 0.1, 1, GDT_Int16, false, 0},
-                                  {kDir.File("empty.tif"), 0, 0, 0.1, 1, GDT_Int16, false, 0},
-                                  {kDir.File("negative.tif"), -5, 10, 0.1, 1, GDT_Int16, false, 0},
-                                  {kDir.File("bandless.tif"), 4, 4, 0.1, -1, GDT_Int16, false, 0},
-                                  {kDir.File("typeless.tif"), 4, 4, 0.1, 1, 99, false, 0},
-                                  {kDir.File("type0.tif"), 4, 4, 0.1, 1, GDT_Unknown, false, 0},
-                                  {kDir.File("jpeg.tif"), 4, 4, 0.1, 1, GDT_Float32, true, -1},
-                                  {kDir.File("nan.tif"), 4, 4, kNaN, 1, GDT_Float32, false, 1},
-                                  {kDir.File("made/for/output.tif"), 4, 4, 0.1, 2, GDT_Float32, false, 1}};
+    // Path, size, pixel size, bands, type, JPEG-compressed, made (-1: either): an empty path, a folder, 0 x 0,
+    // a negative size, a negative band count, unknown types, JPEG of floats, a NaN pixel size, folders to make.
+    const std::tuple<std::string, int, int, double, int, int, bool, int> creations[] = {
+        {"", 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.Path(), 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("empty.tif"), 0, 0, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("negative.tif"), -5, 10, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("bandless.tif"), 4, 4, 0.1, -1, GDT_Int16, false, 0},
+        {kDir.File("typeless.tif"), 4, 4, 0.1, 1, 99, false, 0},
+        {kDir.File("type0.tif"), 4, 4, 0.1, 1, GDT_Unknown, false, 0},
+        {kDir.File("jpeg.tif"), 4, 4, 0.1, 1, GDT_Float32, true, -1},
+        {kDir.File("nan.tif"), 4, 4, kNaN, 1, GDT_Float32, false, 1},
+        {kDir.File("made/for/output.tif"), 4, 4, 0.1, 2, GDT_Float32, false, 1}};
     const int writes[][4] = {{-1, 0, 2, 2},  {0, -1, 2, 2}, {0, 0, 0, 0}, {0, 0, 17, 1},
                              {15, 15, 2, 2}, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {0, 0, 64, 64}};
     const std::pair<const char*, int> targets[] = {{"", 0},         {"+junk", 0}, {"+proj=utm +zone=33", -1},
@@ -304,11 +297,10 @@ TEST_F(BadInputTest, RasterOutput)
     // What is made must take writes and serve cleanly (Run serves every state after the call).
     Run({{"create", std::size(creations),
           [&creations](P& p, size_t i, bool) {
-              const Creation& c = creations[i];
-              const bool made = p.CreateRasterFile(c.path.c_str(), c.width, c.height, c.pixel, 10, 50, c.bands, c.type,
-                                                   c.compress);
+              const auto& [path, width, height, pixel, bands, type, jpeg, expected] = creations[i];
+              const bool made = p.CreateRasterFile(path.c_str(), width, height, pixel, 10, 50, bands, type, jpeg);
               std::vector<float> samples(16, 1.5f);
-              return (c.made < 0 || made == (c.made == 1)) && p.WriteRasterFile(0, 0, 4, 4, samples.data()) == made;
+              return (expected < 0 || made == (expected == 1)) && p.WriteRasterFile(0, 0, 4, 4, samples.data()) == made;
           }},
          {"write beyond the raster, or without samples", std::size(writes),
           [&writes](P& p, size_t i, bool) {
@@ -359,16 +351,10 @@ TEST_F(BadInputTest, ProjectionImportsAndExports)
     WriteText(kDir.File("empty.prj"), "");
     // Null, empty, junk, 1 MiB of one letter, deep brackets, cut-off WKT, then texts PROJ takes but cannot
     // carry far: zone 999, a zero-size Earth, Mercator true at the pole, a satellite at the Earth's centre.
-    const char* texts[] = {nullptr,
-                           "",
-                           junk.c_str(),
-                           huge.c_str(),
-                           nested.c_str(),
+    const char* texts[] = {nullptr, "", junk.c_str(), huge.c_str(), nested.c_str(),
                            "PROJCS[\"x\",GEOGCS[\"y\",DATUM[\"z\",SPHEROID[\"s\",6378137,0",
-                           "+proj=utm +zone=999 +datum=WGS84",
-                           "+proj=longlat +a=0 +b=0",
-                           "+proj=merc +lat_ts=90 +datum=WGS84",
-                           "+proj=geos +h=0 +lon_0=0 +datum=WGS84"};
+                           "+proj=utm +zone=999 +datum=WGS84", "+proj=longlat +a=0 +b=0",
+                           "+proj=merc +lat_ts=90 +datum=WGS84", "+proj=geos +h=0 +lon_0=0 +datum=WGS84"};
     bool (P::*const imports[])(const char*) = {&P::ImportProjectionRefFromWkt, &P::ImportProjectionRefFromProj4,
                                                &P::ImportProjectionRefFromESRI};
     const std::string files[] = {"", kDir.Path(), kDir.File("absent.prj"), kDir.File("junk.prj"),
@@ -445,11 +431,8 @@ TEST_F(BadInputTest, BadFiles)
         int delivers; //!< -1: either; 0: nothing; 1: some grid
     };
     std::vector<BadFile> files = {
-        {"empty.tif", "", 0},
-        {"empty.dem", "", 0},
-        {"magic.dem", "NSDTF-DEM", 0},
-        {"junk.tif", Junk(4096, 2), 0},
-        {"junk.dem", Junk(4096, 3), 0},
+        {"empty.tif", "", 0},           {"empty.dem", "", 0},           {"magic.dem", "NSDTF-DEM", 0},
+        {"junk.tif", Junk(4096, 2), 0}, {"junk.dem", Junk(4096, 3), 0},
         {"junk-after-magic.dem", "NSDTF-DEM" + Junk(4096, 4), 0},
         {"billions.dem", header + "100000 100000 1\n1 2 3\n", 0},
         {"a-third.dem", header + "3 3 1\n1 2 3\n", 0},

@@ -26,10 +26,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNoData = -9999.0;
 using Quad = std::array<double, 4>;
 
-Quad Ltrb(const KRRect2d& r)
-{
-    return {r.left, r.top, r.right, r.bottom};
-}
+const auto Ltrb = [](const KRRect2d& r) { return Quad{r.left, r.top, r.right, r.bottom}; };
 
 std::unique_ptr<KRTerrainData> MakeGrid(enumRasterDataFromat format, int width, int height,
                                         const std::vector<double>& values = {})
