@@ -24,7 +24,7 @@ using Probe = KRGORasterAccessorPluginProbe;
 namespace {
 
 constexpr int kThreads = 4;
-constexpr int kRounds = 4; // blocks of 16 tiles per thread and source
+constexpr int kRounds = 2; // blocks of 16 tiles per thread and source
 
 //! A transformation that answers wrongly when two threads use it at once, as a
 //! shared OGR transformation may: it parks the points in a buffer of its own
