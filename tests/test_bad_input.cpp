@@ -4,12 +4,14 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gdal_priv.h>
@@ -20,23 +22,20 @@
 
 using namespace KRC;
 using namespace krtest;
+using P = KRRasterDataAccessor;
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN();
+const TempDir kDir; // the rasters the states open
 
-//! Where the object stands when a bad call arrives, and whether it then holds a raster.
-struct State {
+//! One operation with `count` sets of bad arguments: ok(p, i, holdsRaster) tries the i-th and judges the answer.
+struct Family {
     const char* name;
-    bool holdsRaster;
-    std::function<void(KRRasterDataAccessor&, const TempDir&)> enter;
-};
-
-//! One operation with one bad argument; true when the answer is acceptable.
-struct BadCall {
-    std::string name;
-    std::function<bool(KRRasterDataAccessor&, bool holdsRaster)> ok;
+    size_t count;
+    std::function<bool(P&, size_t, bool holdsRaster)> ok;
 };
 
 std::string Junk(size_t bytes, unsigned seed)
@@ -48,335 +47,225 @@ std::string Junk(size_t bytes, unsigned seed)
     return text;
 }
 
-bool IsGeoTiff(KRRasterDataAccessor& p)
-{
-    return std::string(p.GetFileName().Cstr()).find(".tif") != std::string::npos;
-}
-
 bool Same(double a, double b)
 {
     return a == b || (std::isnan(a) && std::isnan(b));
 }
 
-bool SameRect(const KRRect2d& a, const KRRect2d& b)
-{
-    return Same(a.left, b.left) && Same(a.top, b.top) && Same(a.right, b.right) && Same(a.bottom, b.bottom);
-}
-
-const std::vector<std::pair<const char*, KRRect2d>> kBadRects = {
-    {"NaN", KRRect2d(kNaN, kNaN, kNaN, kNaN)},
-    {"one NaN side", KRRect2d(10, kNaN, 12, 48)},
-    {"infinite", KRRect2d(-kInf, kInf, kInf, -kInf)},
-    {"zero area", KRRect2d(11, 49, 11, 49)},
-    {"left > right", KRRect2d(12, 50, 10, 48)},
-    {"top < bottom", KRRect2d(10, 48, 12, 50)},
-    {"far larger than the world", KRRect2d(-1e300, 1e300, 1e300, -1e300)},
-    {"smaller than a double step", KRRect2d(11, 49 + 1e-14, 11 + 1e-14, 49)},
-};
+// NaN, one NaN side, infinite, zero area, left > right, top < bottom, far larger than the world, below a double step.
+const KRRect2d kBadRects[] = {{kNaN, kNaN, kNaN, kNaN}, {10, kNaN, 12, 48}, {-kInf, kInf, kInf, -kInf},
+                              {11, 49, 11, 49},         {12, 50, 10, 48},   {10, 48, 12, 50},
+                              {-1e300, 1e300, 1e300, -1e300}, {11, 49 + 1e-14, 11 + 1e-14, 49}};
+constexpr size_t kRects = std::size(kBadRects);
 
 //! Column, row and level of tiles: negative, beyond level 30, at the ints' limits.
-const int kBadTiles[][3] = {{-1, 0, 0},  {0, -1, 0},   {0, 0, -1},       {-5, -5, -5},
-                            {0, 0, 31},  {0, 0, 64},   {0, 0, 1100},     {INT_MAX, INT_MAX, INT_MAX},
-                            {INT_MIN, INT_MIN, INT_MIN}, {INT_MAX, 0, 30}, {1 << 20, 1 << 19, 20}};
+const int kBadTiles[][3] = {{-1, 0, 0},      {0, -1, 0},       {0, 0, -1},
+                            {-5, -5, -5},    {0, 0, 31},       {0, 0, 64},
+                            {0, 0, 1100},    {INT_MAX, INT_MAX, INT_MAX}, {INT_MIN, INT_MIN, INT_MIN},
+                            {INT_MAX, 0, 30}, {1 << 20, 1 << 19, 20}};
+
+//! Where the object stands when a bad call arrives: the file it opened, what came next, whether it holds a raster.
+struct State {
+    const char* name;
+    bool holdsRaster;
+    const char* file;
+    std::function<void(P&)> then;
+};
+
+const State kStates[] = {
+    {"never opened", false, nullptr, nullptr},
+    {"closed", false, "utm.tif", [](P& p) { p.Close(); }},
+    {"failed open", false, "absent.tif", nullptr},
+    // The second open fails after GDAL opened the file: a dataset without a band stays open.
+    {"bandless after a raster", false, "utm.tif", [](P& p) { p.OpenForRead(kDir.File("bandless.vrt").c_str()); }},
+    {"geographic", true, "geo.tif", nullptr},
+    // A band that does not exist leaves no current band while the dataset stays open.
+    {"no current band", true, "geo.tif", [](P& p) { p.BeginRead(99); }},
+    // A smaller raster created in place of an open one, whose description the object keeps.
+    {"writer", true, "geo.tif",
+     [](P& p) { p.CreateRasterFile(kDir.File("writer.tif").c_str(), 8, 8, 0.25, 10, 50, 1, GDT_Float32, false); }},
+    {"projected", true, "utm.tif", nullptr},
+    {"NSDTF-DEM", true, "geo.dem", nullptr},
+};
 
 class BadInputTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         GDALAllRegister();
-        s_dir = new TempDir();
         RasterLayout geo{16, 16, 1, GDT_Float32, {10, 0.125, 0, 50, 0, -0.125}, WktOfEpsg(4326), {-1.0},
                          [](int, int c, int r) { return c + 10.0 * r; }};
-        ASSERT_TRUE(WriteRaster(s_dir->File("geo.tif"), geo));
         RasterLayout utm = geo; // three 16-bit bands: the stretched colour path
         utm.bands = 3;
         utm.type = GDT_UInt16;
         utm.noData = {7, 7, 7};
         utm.geoTransform = {500000, 1000, 0, 4500000, 0, -1000};
         utm.wkt = WktOfEpsg(32633);
-        ASSERT_TRUE(WriteRaster(s_dir->File("utm.tif"), utm));
-        WriteText(s_dir->File("geo.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
-        WriteText(s_dir->File("bandless.vrt"), "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"></VRTDataset>");
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_dir;
-        s_dir = nullptr;
-    }
-
-    static std::vector<State> States()
-    {
-        const auto open = [](const char* name) {
-            return [name](KRRasterDataAccessor& p, const TempDir& dir) { p.OpenForRead(dir.File(name).c_str()); };
-        };
-        return {
-            {"never opened", false, [](KRRasterDataAccessor&, const TempDir&) {}},
-            {"closed", false,
-             [](KRRasterDataAccessor& p, const TempDir& dir) {
-                 p.OpenForRead(dir.File("utm.tif").c_str());
-                 p.Close();
-             }},
-            {"failed open", false, open("absent.tif")},
-            // The second open fails after GDAL opened the file: a dataset without a band stays open.
-            {"bandless after a raster", false,
-             [](KRRasterDataAccessor& p, const TempDir& dir) {
-                 p.OpenForRead(dir.File("utm.tif").c_str());
-                 p.OpenForRead(dir.File("bandless.vrt").c_str());
-             }},
-            {"geographic", true, open("geo.tif")},
-            // A band that does not exist leaves no current band while the dataset stays open.
-            {"no current band", true,
-             [](KRRasterDataAccessor& p, const TempDir& dir) {
-                 p.OpenForRead(dir.File("geo.tif").c_str());
-                 p.BeginRead(99);
-             }},
-            // A smaller raster created in place of an open one, whose description the object keeps.
-            {"writer", true,
-             [](KRRasterDataAccessor& p, const TempDir& dir) {
-                 p.OpenForRead(dir.File("geo.tif").c_str());
-                 p.CreateRasterFile(dir.File("writer.tif").c_str(), 8, 8, 0.25, 10, 50, 1, GDT_Float32, false);
-             }},
-            {"projected", true, open("utm.tif")},
-            {"NSDTF-DEM", true, open("geo.dem")},
-        };
+        ASSERT_TRUE(WriteRaster(kDir.File("geo.tif"), geo) && WriteRaster(kDir.File("utm.tif"), utm));
+        WriteText(kDir.File("geo.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
+        WriteText(kDir.File("bandless.vrt"), "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"></VRTDataset>");
     }
 
     //! Every call in every state, each on a fresh object; the state must then still serve cleanly.
-    static void Run(const std::vector<BadCall>& calls)
+    static void Run(const std::vector<Family>& families)
     {
-        int tried = 0;
-        for (const State& state : States()) {
-            for (const BadCall& call : calls) {
-                SCOPED_TRACE(std::string(state.name) + ": " + call.name);
-                KRGORasterAccessorPlugin p;
-                state.enter(p, *s_dir);
-                EXPECT_TRUE(call.ok(p, state.holdsRaster));
-                const int delivered = ServeEverything(p, false); // image tiles have their own rows
-                EXPECT_TRUE(delivered == 0 || p.IsValid());
-                ++tried;
+        size_t calls = 0;
+        for (const State& state : kStates) {
+            for (const Family& family : families) {
+                for (size_t i = 0; i < family.count; ++i, ++calls) {
+                    SCOPED_TRACE(std::string(state.name) + ": " + family.name + " #" + std::to_string(i));
+                    KRGORasterAccessorPlugin p;
+                    if (state.file != nullptr)
+                        p.OpenForRead(kDir.File(state.file).c_str());
+                    if (state.then)
+                        state.then(p);
+                    EXPECT_TRUE(family.ok(p, i, state.holdsRaster));
+                    EXPECT_TRUE(ServeEverything(p, false) == 0 || p.IsValid()); // image tiles have their own rows
+                }
             }
         }
-        std::printf("%zu operations x bad arguments in %zu states: %d calls\n", calls.size(), States().size(), tried);
+        std::printf("%zu operations x bad arguments in %zu states: %zu calls\n", calls / std::size(kStates),
+                    std::size(kStates), calls);
     }
-
-    static TempDir* s_dir;
 };
-
-TempDir* BadInputTest::s_dir = nullptr;
 
 TEST_F(BadInputTest, TerrainFetches)
 {
-    std::vector<BadCall> calls;
-    calls.push_back({"rectangle into a null grid", [](KRRasterDataAccessor& p, bool) {
-                         return p.FetchTerrainData(nullptr, KRRect2d(10, 50, 12, 48), false) == GetchResult_None;
-                     }});
-    struct GridKind {
-        const char* name;
-        int width, height;
-        bool allocate;
-    };
-    const GridKind grids[] = {{"unallocated 33 x 33", 33, 33, false}, {"0 x 0", 0, 0, false}, {"1 x 1", 1, 1, true},
-                              {"1 x 33", 1, 33, true},                {"33 x 1", 33, 1, true}, {"33 x 33", 33, 33, true}};
-    for (const GridKind& kind : grids) {
-        for (const auto& [rectName, rect] : kBadRects) {
-            calls.push_back({std::string(kind.name) + " grid, rectangle " + rectName,
-                             [kind, rect = rect](KRRasterDataAccessor& p, bool holdsRaster) {
-                                 auto grid = kind.allocate ? FilledGrid(kind.width, kind.height, 7.0)
-                                                           : std::make_unique<KRTerrainData>(KRTerrainData::Structure());
-                                 grid->SetWidth(kind.width);
-                                 grid->SetHeight(kind.height);
-                                 const GetchResult result = p.FetchTerrainData(grid.get(), rect, true);
-                                 ExpectCleanGrid(result, *grid, 7.0);
-                                 const bool nothing = !holdsRaster || !kind.allocate || std::isnan(rect.top);
-                                 return !nothing || result == GetchResult_None;
-                             }});
-        }
-    }
-    for (const auto& t : kBadTiles) {
-        calls.push_back({"tile " + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", level " + std::to_string(t[2]),
-                         [t](KRRasterDataAccessor& p, bool holdsRaster) {
-                             KRTerrainData* tile = reinterpret_cast<KRTerrainData*>(&p); // must be replaced
-                             const GetchResult result = p.FetchTerrainData(tile, t[0], t[1], t[2]);
-                             std::unique_ptr<KRTerrainData> owned(tile);
-                             if (owned)
-                                 ExpectCleanGrid(GetchResult_Delivered, *owned, 0);
-                             return (result == GetchResult_Delivered) == (owned != nullptr) &&
-                                    (holdsRaster || result == GetchResult_None);
-                         }});
-    }
-    Run(calls);
+    const int grids[][3] = {{33, 33, 0}, {0, 0, 0}, {1, 1, 1}, {1, 33, 1}, {33, 1, 1}, {33, 33, 1}}; // 0: unallocated
+    Run({{"rectangle into a null grid", 1,
+          [](P& p, size_t, bool) { return p.FetchTerrainData(nullptr, {10, 50, 12, 48}, false) == GetchResult_None; }},
+         {"grid x rectangle", std::size(grids) * kRects,
+          [&grids](P& p, size_t i, bool holdsRaster) {
+              const int* g = grids[i / kRects];
+              const KRRect2d& rect = kBadRects[i % kRects];
+              auto grid = g[2] ? FilledGrid(g[0], g[1], 7.0)
+                               : std::make_unique<KRTerrainData>(KRTerrainData::Structure{});
+              grid->SetWidth(g[0]);
+              grid->SetHeight(g[1]);
+              const GetchResult result = p.FetchTerrainData(grid.get(), rect, true);
+              ExpectCleanGrid(result, *grid, 7.0);
+              return result == GetchResult_None || (holdsRaster && g[2] && !std::isnan(rect.top));
+          }},
+         {"tile", std::size(kBadTiles), [](P& p, size_t i, bool holdsRaster) {
+              const int* t = kBadTiles[i];
+              KRTerrainData* const stale = reinterpret_cast<KRTerrainData*>(&p); // must be replaced
+              KRTerrainData* tile = stale;
+              const GetchResult result = p.FetchTerrainData(tile, t[0], t[1], t[2]);
+              if (tile == stale)
+                  return false;
+              std::unique_ptr<KRTerrainData> owned(tile);
+              if (owned)
+                  ExpectCleanGrid(GetchResult_Delivered, *owned, 0);
+              return (result == GetchResult_Delivered) == (owned != nullptr) &&
+                     (holdsRaster || result == GetchResult_None);
+          }}});
 }
 
-//! A rectangle image fetch, the full one or the quick one.
-using ImageFetch = std::function<GetchResult(KRRasterDataAccessor&, KRImageData*, KRImageData*&, const KRRect2d&,
-                                             int*, bool)>;
-
-//! Bad images, rectangles and band maps for a rectangle image fetch.
-void AddImageRows(std::vector<BadCall>& calls, const std::string& prefix, const ImageFetch& fetch)
+//! The full rectangle image fetch, or the quick one.
+GetchResult FetchRect(P& p, bool quick, KRImageData* image, KRImageData*& out, const KRRect2d& rect, int* map)
 {
-    struct ImageKind {
-        const char* name;
-        int width, height;
-        enumPixelFormat format;
-        bool allocate;
-        int widthAfter; //!< the public width once allocated (a host that changed it)
-    };
-    const ImageKind images[] = {
-        {"unallocated 256 x 256", 256, 256, PF_R8G8B8, false, 256}, {"0 x 0", 0, 0, PF_R8G8B8, false, 0},
-        {"1 x 1 RGB", 1, 1, PF_R8G8B8, true, 1},                     {"1 x 256 RGBA", 1, 256, PF_A8R8G8B8, true, 1},
-        {"256 x 1 16-bit", 256, 1, PF_R5G6B5, true, 256},            {"64 x 64 grey", 64, 64, PF_L8, true, 64},
-        {"64 x 64 unknown format", 64, 64, PF_Unknown, false, 64},   {"widened after allocation", 8, 8, PF_R8G8B8, true, 4096},
-    };
-    calls.push_back({prefix + "rectangle into a null image", [fetch](KRRasterDataAccessor& p, bool) {
-                         KRImageData* replacement = nullptr;
-                         return fetch(p, nullptr, replacement, KRRect2d(10, 50, 12, 48), nullptr, false) ==
-                                    GetchResult_None &&
-                                replacement == nullptr;
-                     }});
-    for (const ImageKind& kind : images) {
-        for (const auto& [rectName, rect] : kBadRects) {
-            calls.push_back({prefix + kind.name + " image, rectangle " + rectName,
-                             [fetch, kind, rect = rect](KRRasterDataAccessor& p, bool holdsRaster) {
-                                 auto image = std::make_unique<KRImageData>();
-                                 image->m_nWidth = kind.width;
-                                 image->m_nHeight = kind.height;
-                                 image->SetPixelFormat(kind.format);
-                                 if (kind.allocate && !image->CreateData())
-                                     return false;
-                                 image->m_nWidth = kind.widthAfter;
-                                 KRImageData* replacement = nullptr;
-                                 const GetchResult result = fetch(p, image.get(), replacement, rect, nullptr, true);
-                                 // Pixels the caller's image cannot take may still come in a replacement.
-                                 const bool replaced = ExpectCleanImageFetch(result, *image, replacement) != nullptr;
-                                 const bool nothing = !holdsRaster || std::isnan(rect.top) ||
-                                                      (!replaced && (kind.widthAfter != kind.width ||
-                                                                     image->m_pData == nullptr));
-                                 return !nothing || result == GetchResult_None;
-                             }});
-        }
-    }
-    const std::vector<int> bandMaps[] = {{0, 1, 2, 3}, {99, -1, 1000, INT_MIN}, {3, 3, 3, 3}, {-4, 4, 7, 8}};
-    for (const auto& map : bandMaps) {
-        calls.push_back({prefix + "band map " + std::to_string(map[0]) + ", " + std::to_string(map[1]) + ", ...",
-                         [fetch, map](KRRasterDataAccessor& p, bool) {
-                             std::vector<int> order = map;
-                             for (enumPixelFormat format : {PF_A8R8G8B8, PF_R8G8B8, PF_R5G6B5}) {
-                                 auto image = MakeImage(32, 32, format);
-                                 KRImageData* replacement = nullptr;
-                                 const GetchResult result =
-                                     fetch(p, image.get(), replacement, KRRect2d(9, 51, 13, 47), order.data(), false);
-                                 ExpectCleanImageFetch(result, *image, replacement);
-                             }
-                             return order == map; // read, never written
-                         }});
-    }
+    return quick ? p.QucikFetchImageData(image, out, rect, map, true) : p.FetchImageData(image, out, rect, map, true);
 }
 
 TEST_F(BadInputTest, ImageFetches)
 {
-    std::vector<BadCall> calls;
-    AddImageRows(calls, "", [](KRRasterDataAccessor& p, KRImageData* image, KRImageData*& replacement,
-                               const KRRect2d& rect, int* map, bool flip) {
-        return p.FetchImageData(image, replacement, rect, map, flip);
-    });
-    for (const auto& t : kBadTiles) {
-        calls.push_back({"image tile " + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", level " +
-                             std::to_string(t[2]),
-                         [t](KRRasterDataAccessor& p, bool holdsRaster) {
-                             auto tile = FetchImageTile(p, t[0], t[1], t[2]);
-                             return holdsRaster || tile == nullptr;
-                         }});
-    }
-    for (double v : {kNaN, kInf, -kInf, 1e300, -1e300}) {
-        calls.push_back({"colour of " + std::to_string(v), [v](KRRasterDataAccessor& p, bool) {
-                             p.CheckInitColorInfo();
-                             p.GetColorFromTable(v);
-                             return true;
-                         }});
-        for (int band : {-1, 4, INT_MAX, INT_MIN}) {
-            calls.push_back({"stretch of " + std::to_string(v) + " in band " + std::to_string(band),
-                             [v, band](KRRasterDataAccessor& p, bool) {
-                                 for (float gamma : {1.0f, 0.0f, -2.0f, std::numeric_limits<float>::quiet_NaN()}) {
-                                     p.SetStetchType(2);
-                                     p.SetStretchGama(gamma);
-                                     const double stretched = p.GetStretchValue(v, band);
-                                     if (!(Same(stretched, v) || std::isfinite(stretched)))
-                                         return false;
-                                 }
-                                 return true;
-                             }});
-        }
-    }
-    Run(calls);
-}
-
-TEST_F(BadInputTest, QuickImageFetches)
-{
-    std::vector<BadCall> calls;
-    AddImageRows(calls, "quick: ", [](KRRasterDataAccessor& p, KRImageData* image, KRImageData*& replacement,
-                                      const KRRect2d& rect, int* map, bool flip) {
-        return p.QucikFetchImageData(image, replacement, rect, map, flip);
-    });
-    Run(calls);
-}
-
-//! Inclusive row and column ranges (first row, last row, first column, last column) in and beyond a 16 x 16 raster.
-const int kBadRanges[][4] = {{0, 0, 0, 0},   {0, 15, 0, 15},  {5, 2, 0, 0},         {-1, 0, 0, 0},
-                             {0, 0, -5, 3},  {0, 16, 0, 15},  {0, 15, 0, 16},       {INT_MIN, INT_MAX, INT_MIN, INT_MAX},
-                             {0, INT_MAX, 0, 0}, {INT_MAX, INT_MAX, 0, 0}};
-
-std::string RangeName(const int* range)
-{
-    return std::to_string(range[0]) + ".." + std::to_string(range[1]) + " x " + std::to_string(range[2]) + ".." +
-           std::to_string(range[3]);
+    // Width, height, pixel format, whether allocated, the public width once allocated (a host that changed it):
+    // unallocated, 0 x 0, 1 x 1, one column, one row, grey, of no known format, widened after allocation.
+    const int kinds[][5] = {{256, 256, PF_R8G8B8, 0, 256}, {0, 0, PF_R8G8B8, 0, 0},    {1, 1, PF_R8G8B8, 1, 1},
+                            {1, 256, PF_A8R8G8B8, 1, 1},   {256, 1, PF_R5G6B5, 1, 256}, {64, 64, PF_L8, 1, 64},
+                            {64, 64, PF_Unknown, 0, 64},   {8, 8, PF_R8G8B8, 1, 4096}};
+    const std::vector<int> bandMaps[] = {{0, 1, 2, 3}, {99, -1, 1000, INT_MIN}, {3, 3, 3, 3}, {-4, 4, 7, 8}};
+    const double values[] = {kNaN, kInf, -kInf, 1e300, -1e300};
+    Run({{"full or quick, into a null image", 2, [](P& p, size_t i, bool) {
+              KRImageData* out = nullptr;
+              return FetchRect(p, i == 1, nullptr, out, KRRect2d(10, 50, 12, 48), nullptr) == GetchResult_None && !out;
+          }},
+         {"full or quick, image x rectangle", 2 * std::size(kinds) * kRects,
+          [&kinds](P& p, size_t i, bool holdsRaster) {
+              const int* kind = kinds[i / 2 / kRects];
+              const KRRect2d& rect = kBadRects[i / 2 % kRects];
+              KRImageData image;
+              image.m_nWidth = kind[0];
+              image.m_nHeight = kind[1];
+              image.SetPixelFormat(static_cast<enumPixelFormat>(kind[2]));
+              if (kind[3] != 0 && !image.CreateData())
+                  return false;
+              image.m_nWidth = kind[4];
+              KRImageData* out = nullptr;
+              const GetchResult result = FetchRect(p, i % 2 == 1, &image, out, rect, nullptr);
+              // Pixels the caller's image cannot take may still come in a replacement.
+              const bool replaced = ExpectCleanImageFetch(result, image, out) != nullptr;
+              const bool nothing = !holdsRaster || std::isnan(rect.top) ||
+                                   (!replaced && (kind[4] != kind[0] || image.m_pData == nullptr));
+              return !nothing || result == GetchResult_None;
+          }},
+         {"full or quick, band map", 2 * std::size(bandMaps),
+          [&bandMaps](P& p, size_t i, bool) {
+              std::vector<int> order = bandMaps[i / 2];
+              for (enumPixelFormat format : {PF_A8R8G8B8, PF_R8G8B8, PF_R5G6B5}) {
+                  auto image = MakeImage(32, 32, format);
+                  KRImageData* out = nullptr;
+                  const GetchResult result = FetchRect(p, i % 2 == 1, image.get(), out, {9, 51, 13, 47}, order.data());
+                  ExpectCleanImageFetch(result, *image, out);
+              }
+              return order == bandMaps[i / 2]; // read, never written
+          }},
+         {"image tile", std::size(kBadTiles),
+          [](P& p, size_t i, bool holdsRaster) {
+              return holdsRaster || FetchImageTile(p, kBadTiles[i][0], kBadTiles[i][1], kBadTiles[i][2]) == nullptr;
+          }},
+         {"stretch in bad bands and colour of a bad value", std::size(values), [&values](P& p, size_t i, bool) {
+              bool ok = true;
+              p.SetStetchType(2);
+              for (int band : {-1, 4, INT_MAX, INT_MIN}) {
+                  for (float gamma : {1.0f, 0.0f, -2.0f, kNaNf}) {
+                      p.SetStretchGama(gamma);
+                      const double stretched = p.GetStretchValue(values[i], band);
+                      ok &= Same(stretched, values[i]) || std::isfinite(stretched);
+                  }
+              }
+              p.CheckInitColorInfo();
+              p.GetColorFromTable(values[i]);
+              return ok;
+          }}});
 }
 
 TEST_F(BadInputTest, DirectReads)
 {
-    std::vector<BadCall> calls;
-    for (int band : {0, -1, 4, 99, INT_MAX, INT_MIN})
-        calls.push_back({"begin reading band " + std::to_string(band),
-                         [band](KRRasterDataAccessor& p, bool) { return !p.BeginRead(band); }});
-    for (const std::size_t bytes : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(1) << 16}) {
-        for (int row : {-1, 0, 16, INT_MAX, INT_MIN}) {
-            calls.push_back({"scanline of " + std::to_string(bytes) + " bytes, row " + std::to_string(row),
-                             [bytes, row](KRRasterDataAccessor& p, bool) {
-                                 KRRasterScanline line(bytes);
-                                 const bool read = p.ReadScanline(line, row, 0);
-                                 return !read || (bytes >= 32 && row == 0); // 16 samples of 2 or 4 bytes fit in 64
-                             }});
-        }
-    }
-    struct Block {
-        int width, height, bands;
-        enumRasterDataFromat format;
-    };
-    const Block blocks[] = {{1, 1, 1, RDF_Float32},  {16, 16, 1, RDF_Float32}, {16, 16, 3, RDF_UInt16}, {0, 0, 1, RDF_UInt8},
-                            {16, 16, 9, RDF_UInt16}, {4, 4, 1, RDF_UInt8},     {16, 16, 1, RDF_Float64}};
-    for (const auto& range : kBadRanges) {
-        for (const Block& block : blocks) {
-            calls.push_back({"pixels " + RangeName(range) + " into " + std::to_string(block.width) + " x " +
-                                 std::to_string(block.height) + " x " + std::to_string(block.bands),
-                             [range, block](KRRasterDataAccessor& p, bool holdsRaster) {
-                                 KRPixelDataMultiBand pixels(block.width, block.height, block.bands, block.format,
-                                                             false, 0, 0);
-                                 return !p.ReadPixels(pixels, range[0], range[1], range[2], range[3], true) ||
-                                        holdsRaster;
-                             }});
-        }
-        calls.push_back({"colours " + RangeName(range), [range](KRRasterDataAccessor& p, bool holdsRaster) {
-                             for (bool flip : {false, true}) {
-                                 std::unique_ptr<KRPixelDataMultiBand> colors(
-                                     p.ReadColors(range[0], range[1], range[2], range[3], flip));
-                                 if (colors != nullptr &&
-                                     (!holdsRaster || colors->GetWidth() != range[3] - range[2] + 1 ||
-                                      colors->GetHeight() != range[1] - range[0] + 1 || colors->GetData() == nullptr))
-                                     return false;
-                             }
-                             return true;
-                         }});
-    }
-    Run(calls);
+    const int bands[] = {0, -1, 4, 99, INT_MAX, INT_MIN};
+    const size_t lineBytes[] = {0, 1, 63, 1 << 16};
+    // Inclusive rows and columns (first row, last row, first column, last column) in and beyond a 16 x 16 raster.
+    const int ranges[][4] = {{0, 0, 0, 0},   {0, 15, 0, 15}, {5, 2, 0, 0}, {-1, 0, 0, 0},     {0, 0, -5, 3},
+                             {0, 16, 0, 15}, {0, 15, 0, 16}, {INT_MIN, INT_MAX, INT_MIN, INT_MAX},
+                             {0, INT_MAX, 0, 0}, {INT_MAX, INT_MAX, 0, 0}};
+    Run({{"begin reading a band", std::size(bands), [&bands](P& p, size_t i, bool) { return !p.BeginRead(bands[i]); }},
+         {"scanlines into a line of bytes", std::size(lineBytes),
+          [&lineBytes](P& p, size_t i, bool) {
+              bool ok = true;
+              for (int row : {-1, 0, 16, INT_MAX, INT_MIN}) {
+                  KRRasterScanline line(lineBytes[i]);
+                  ok &= !p.ReadScanline(line, row, 0) || (lineBytes[i] >= 32 && row == 0); // 16 samples of 2 or 4 bytes
+              }
+              return ok;
+          }},
+         {"pixels and colours of a range", std::size(ranges), [&ranges](P& p, size_t i, bool holdsRaster) {
+              const int* r = ranges[i];
+              bool ok = true;
+              // width, height, bands and format of the caller's block
+              const std::tuple<int, int, int, enumRasterDataFromat> blocks[] = {
+                  {1, 1, 1, RDF_Float32}, {16, 16, 1, RDF_Float32}, {16, 16, 3, RDF_UInt16}, {0, 0, 1, RDF_UInt8},
+                  {16, 16, 9, RDF_UInt16}, {4, 4, 1, RDF_UInt8},    {16, 16, 1, RDF_Float64}};
+              for (const auto& [width, height, count, format] : blocks) {
+                  KRPixelDataMultiBand pixels(width, height, count, format, false, 0, 0);
+                  ok &= !p.ReadPixels(pixels, r[0], r[1], r[2], r[3], true) || holdsRaster;
+              }
+              for (bool flip : {false, true}) {
+                  std::unique_ptr<KRPixelDataMultiBand> colors(p.ReadColors(r[0], r[1], r[2], r[3], flip));
+                  ok &= !colors || (holdsRaster && colors->GetWidth() == r[3] - r[2] + 1 &&
+                                    colors->GetHeight() == r[1] - r[0] + 1 && colors->GetData() != nullptr);
+              }
+              return ok;
+          }}});
 }
 
 int Cancel(double, const char*, void*)
@@ -386,194 +275,148 @@ int Cancel(double, const char*, void*)
 
 TEST_F(BadInputTest, RasterOutput)
 {
-    std::vector<BadCall> calls;
-    const std::string folder = s_dir->Path(), nested = s_dir->File("made/for/output.tif");
-    struct Creation {
-        const char* name;
-        std::string path;
-        int width, height;
-        double pixel;
-        int bands, type;
-        bool compress;
-        int made; //!< -1: either
-    };
-    const Creation creations[] = {
-        {"empty path", "", 4, 4, 0.1, 1, GDT_Int16, false, 0},
-        {"a folder", folder, 4, 4, 0.1, 1, GDT_Int16, false, 0},
-        {"0 x 0", s_dir->File("empty.tif"), 0, 0, 0.1, 1, GDT_Int16, false, 0},
-        {"negative size", s_dir->File("negative.tif"), -5, 10, 0.1, 1, GDT_Int16, false, 0},
-        {"negative band count", s_dir->File("bandless.tif"), 4, 4, 0.1, -1, GDT_Int16, false, 0},
-        {"unknown type", s_dir->File("typeless.tif"), 4, 4, 0.1, 1, 99, false, 0},
-        {"type 0", s_dir->File("type0.tif"), 4, 4, 0.1, 1, GDT_Unknown, false, 0},
-        {"JPEG of floats", s_dir->File("jpeg.tif"), 4, 4, 0.1, 1, GDT_Float32, true, -1},
-        {"NaN pixel size", s_dir->File("nan.tif"), 4, 4, kNaN, 1, GDT_Float32, false, 1},
-        {"nested folders", nested, 4, 4, 0.1, 2, GDT_Float32, false, 1},
-    };
-    for (const Creation& c : creations) {
-        // What is made must take writes and serve cleanly (Run serves every state after the call).
-        calls.push_back({std::string("create, ") + c.name, [c](KRRasterDataAccessor& p, bool) {
-                             const bool made = p.CreateRasterFile(c.path.c_str(), c.width, c.height, c.pixel, 10, 50,
-                                                                  c.bands, c.type, c.compress);
-                             std::vector<float> samples(16, 1.5f);
-                             return (c.made < 0 || made == (c.made == 1)) &&
-                                    p.WriteRasterFile(0, 0, 4, 4, samples.data()) == made;
-                         }});
-    }
-    std::vector<float> samples(64 * 64, -3.9f);
-    const int writes[][4] = {{-1, 0, 2, 2}, {0, -1, 2, 2}, {0, 0, 0, 0}, {0, 0, 17, 1}, {15, 15, 2, 2},
-                             {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {0, 0, 64, 64}};
-    for (const auto& w : writes) {
-        calls.push_back({"write " + RangeName(w), [w, samples](KRRasterDataAccessor& p, bool) {
-                             std::vector<float> copy = samples;
-                             p.WriteRasterFile(w[0], w[1], w[2], w[3], copy.data()); // read-only or too small: refused
-                             return !p.WriteRasterFile(w[0], w[1], w[2], w[3], nullptr);
-                         }});
-    }
-    const std::pair<std::string, int> targets[] = {{"", 0},      {"+junk", 0},          {"+proj=utm +zone=33", -1},
+    // Path, size, pixel size, bands, type, JPEG-compressed, made (-1: either): an empty path, a folder, 0 x 0,
+    // a negative size, a negative band count, unknown types, JPEG of floats, a NaN pixel size, folders to make.
+    const std::tuple<std::string, int, int, double, int, int, bool, int> creations[] = {
+        {"", 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.Path(), 4, 4, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("empty.tif"), 0, 0, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("negative.tif"), -5, 10, 0.1, 1, GDT_Int16, false, 0},
+        {kDir.File("bandless.tif"), 4, 4, 0.1, -1, GDT_Int16, false, 0},
+        {kDir.File("typeless.tif"), 4, 4, 0.1, 1, 99, false, 0},
+        {kDir.File("type0.tif"), 4, 4, 0.1, 1, GDT_Unknown, false, 0},
+        {kDir.File("jpeg.tif"), 4, 4, 0.1, 1, GDT_Float32, true, -1},
+        {kDir.File("nan.tif"), 4, 4, kNaN, 1, GDT_Float32, false, 1},
+        {kDir.File("made/for/output.tif"), 4, 4, 0.1, 2, GDT_Float32, false, 1}};
+    const int writes[][4] = {{-1, 0, 2, 2},  {0, -1, 2, 2}, {0, 0, 0, 0}, {0, 0, 17, 1},
+                             {15, 15, 2, 2}, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {0, 0, 64, 64}};
+    const std::pair<const char*, int> targets[] = {{"", 0},         {"+junk", 0}, {"+proj=utm +zone=33", -1},
                                                    {"+proj=utm +zone=33", 5}, {"99999999", 4}, {"junk", 1},
-                                                   {"junk", 2},  {"junk", 3},          {"4326", INT_MIN}};
-    for (const auto& [text, kind] : targets) {
-        calls.push_back({"reproject to '" + text + "' of kind " + std::to_string(kind),
-                         [text = text, kind = kind](KRRasterDataAccessor& p, bool) {
-                             return !p.ReprojectImage(s_dir->File("out.tif").c_str(), text.c_str(), kind, nullptr,
-                                                      nullptr);
-                         }});
-    }
-    for (const std::string& target : {std::string(), folder, s_dir->File("out.xyz"), s_dir->File("cancelled.tif")}) {
-        calls.push_back({"reproject into '" + target + "'", [target](KRRasterDataAccessor& p, bool) {
-                             const bool done = p.ReprojectImage(target.c_str(), "4326", 4, Cancel, nullptr);
-                             return !done;
-                         }});
-    }
-    Run(calls);
+                                                   {"junk", 2},     {"junk", 3},  {"4326", INT_MIN}};
+    const std::string places[] = {"", kDir.Path(), kDir.File("out.xyz"), kDir.File("cancelled.tif")};
+    // What is made must take writes and serve cleanly (Run serves every state after the call).
+    Run({{"create", std::size(creations),
+          [&creations](P& p, size_t i, bool) {
+              const auto& [path, width, height, pixel, bands, type, jpeg, expected] = creations[i];
+              const bool made = p.CreateRasterFile(path.c_str(), width, height, pixel, 10, 50, bands, type, jpeg);
+              std::vector<float> samples(16, 1.5f);
+              return (expected < 0 || made == (expected == 1)) && p.WriteRasterFile(0, 0, 4, 4, samples.data()) == made;
+          }},
+         {"write beyond the raster, or without samples", std::size(writes),
+          [&writes](P& p, size_t i, bool) {
+              const int* w = writes[i];
+              std::vector<float> samples(64 * 64, -3.9f);
+              p.WriteRasterFile(w[0], w[1], w[2], w[3], samples.data()); // read-only or too small: refused
+              return !p.WriteRasterFile(w[0], w[1], w[2], w[3], nullptr);
+          }},
+         {"reproject to a bad definition", std::size(targets),
+          [&targets](P& p, size_t i, bool) {
+              const auto& [definition, kind] = targets[i];
+              return !p.ReprojectImage(kDir.File("out.tif").c_str(), definition, kind, nullptr, nullptr);
+          }},
+         {"reproject into a bad place, or cancelled", std::size(places), [&places](P& p, size_t i, bool) {
+              return !p.ReprojectImage(places[i].c_str(), "4326", 4, Cancel, nullptr);
+          }}});
 }
 
 TEST_F(BadInputTest, CoordinateConversions)
 {
-    std::vector<BadCall> calls;
     const double values[] = {kNaN, kInf, -kInf, 1e308, -1e308, 5e-324};
-    for (double v : values) {
-        const std::string name = std::to_string(v);
-        // Without a transformation the answer is the input; with one, anything finite or not, but no crash.
-        calls.push_back({"source point " + name, [v](KRRasterDataAccessor& p, bool) {
-                             KRPoint3d out(1, 2, 3);
-                             p.SrcPtToWGS84Pt(KRPoint3d(v, v, v), out);
-                             return p.GetProjType() == 2 || (Same(out.x, v) && Same(out.y, v) && Same(out.z, v));
-                         }});
-        calls.push_back({"WGS84 point " + name, [v](KRRasterDataAccessor& p, bool) {
-                             KRPoint3d point(v, 0, v);
-                             p.WGS84PtToSrcPt(point, point);
-                             return p.GetProjType() == 2 || (Same(point.x, v) && point.y == 0 && Same(point.z, v));
-                         }});
-        calls.push_back({"longitude/latitude " + name, [v](KRRasterDataAccessor& p, bool) {
-                             double x = 0, y = 0;
-                             p.LatLonToProPnt(v, v, x, y);
-                             return p.GetProjType() == 2 || (Same(x, v) && Same(y, v));
-                         }});
-    }
-    for (const auto& [rectName, rect] : kBadRects) {
-        calls.push_back({std::string("bounds ") + rectName, [rect = rect](KRRasterDataAccessor& p, bool) {
-                             KRRect2d out(1, 2, 3, 4);
-                             p.LatLonToProBounds(rect, out);
-                             return p.GetProjType() == 2 || SameRect(out, rect);
-                         }});
-    }
-    Run(calls);
+    // Without a transformation the answer is the input; with one, anything finite or not, but no crash.
+    Run({{"points", std::size(values),
+          [&values](P& p, size_t i, bool) {
+              const double v = values[i];
+              KRPoint3d out(1, 2, 3), point(v, 0, v);
+              double x = 0, y = 0;
+              p.SrcPtToWGS84Pt(KRPoint3d(v, v, v), out);
+              p.WGS84PtToSrcPt(point, point);
+              p.LatLonToProPnt(v, v, x, y);
+              return p.GetProjType() == 2 || (Same(out.x, v) && Same(out.y, v) && Same(out.z, v) && Same(point.x, v) &&
+                                              point.y == 0 && Same(point.z, v) && Same(x, v) && Same(y, v));
+          }},
+         {"bounds", kRects, [](P& p, size_t i, bool) {
+              const KRRect2d& in = kBadRects[i];
+              KRRect2d out(1, 2, 3, 4);
+              p.LatLonToProBounds(in, out);
+              return p.GetProjType() == 2 || (Same(out.left, in.left) && Same(out.top, in.top) &&
+                                              Same(out.right, in.right) && Same(out.bottom, in.bottom));
+          }}});
 }
 
 TEST_F(BadInputTest, ProjectionImportsAndExports)
 {
-    const std::string huge(1 << 20, 'A');
-    const std::string nested = std::string(20000, '[') + std::string(20000, ']');
+    const std::string huge(1 << 20, 'A'), nested = std::string(20000, '[') + std::string(20000, ']');
     const std::string junk = Junk(4096, 1);
-    const std::vector<std::pair<const char*, const char*>> texts = {
-        {"null", nullptr},
-        {"empty", ""},
-        {"junk", junk.c_str()},
-        {"1 MiB of one letter", huge.c_str()},
-        {"deep brackets", nested.c_str()},
-        {"cut-off WKT", "PROJCS[\"x\",GEOGCS[\"y\",DATUM[\"z\",SPHEROID[\"s\",6378137,0"},
-        {"zone 999", "+proj=utm +zone=999 +datum=WGS84"},
-        {"zero-size Earth", "+proj=longlat +a=0 +b=0"},
-        {"Mercator true at the pole", "+proj=merc +lat_ts=90 +datum=WGS84"},
-        {"satellite at the centre", "+proj=geos +h=0 +lon_0=0 +datum=WGS84"},
-    };
-    std::vector<BadCall> calls;
-    for (const auto& [name, text] : texts) {
-        // A failed import reclassifies the source from its bounds (true); only the serving afterwards must be clean.
-        calls.push_back({std::string("WKT ") + name,
-                         [text = text](KRRasterDataAccessor& p, bool) { return p.ImportProjectionRefFromWkt(text) || true; }});
-        calls.push_back({std::string("Proj4 ") + name,
-                         [text = text](KRRasterDataAccessor& p, bool) { return p.ImportProjectionRefFromProj4(text) || true; }});
-        calls.push_back({std::string("ESRI ") + name,
-                         [text = text](KRRasterDataAccessor& p, bool) { return p.ImportProjectionRefFromESRI(text) || true; }});
-        if (text != nullptr)
-            calls.push_back({std::string("Proj4 to a .prj at an empty path, ") + name,
-                             [text = text](KRRasterDataAccessor& p, bool) { return !p.Proj4ToEsriPrjFile(text, ""); }});
-    }
-    WriteText(s_dir->File("junk.prj"), junk);
-    WriteText(s_dir->File("empty.prj"), "");
-    const std::string folder = s_dir->Path(), nowhere = s_dir->File("no/such/folder/x.prj");
-    for (const std::string& path : {std::string(), folder, s_dir->File("absent.prj"), s_dir->File("junk.prj"),
-                                    s_dir->File("empty.prj"), std::string(5000, 'x')}) {
-        const KRString prj(path.c_str());
-        calls.push_back({"load .prj " + path.substr(0, 80),
-                         [prj](KRRasterDataAccessor& p, bool) { return p.LoadProjectionFromESRIFile(prj) || true; }});
-        calls.push_back({".prj to Proj4 " + path.substr(0, 80),
-                         [prj](KRRasterDataAccessor& p, bool) { return p.EsriPrjFileToProj4(prj).IsEmpty(); }});
-        calls.push_back({"data file " + path.substr(0, 80), [prj](KRRasterDataAccessor& p, bool) {
-                             return p.ExportToProj4FromDataFile(prj).IsEmpty() &&
-                                    p.ExportToEsriPrjFromDataFile(prj).IsEmpty() &&
-                                    !p.ExportToEsriPrjFileFromDataFile(prj, KRString(""));
-                         }});
-    }
-    for (const std::string& target : {std::string(), folder, nowhere}) {
-        const KRString prj(target.c_str());
-        calls.push_back({"write .prj to " + target.substr(0, 80), [prj](KRRasterDataAccessor& p, bool) {
-                             return !p.ExportProjToEsriPrjFile(prj) && !p.Proj4ToEsriPrjFile("+proj=longlat", prj);
-                         }});
-    }
-    calls.push_back({"exports", [](KRRasterDataAccessor& p, bool holdsRaster) {
-                         const bool gdal = holdsRaster && IsGeoTiff(p);
-                         return p.GetProjectionRef().IsEmpty() != gdal;
-                     }});
-    Run(calls);
+    WriteText(kDir.File("junk.prj"), junk);
+    WriteText(kDir.File("empty.prj"), "");
+    // Null, empty, junk, 1 MiB of one letter, deep brackets, cut-off WKT, then texts PROJ takes but cannot
+    // carry far: zone 999, a zero-size Earth, Mercator true at the pole, a satellite at the Earth's centre.
+    const char* texts[] = {nullptr, "", junk.c_str(), huge.c_str(), nested.c_str(),
+                           "PROJCS[\"x\",GEOGCS[\"y\",DATUM[\"z\",SPHEROID[\"s\",6378137,0",
+                           "+proj=utm +zone=999 +datum=WGS84", "+proj=longlat +a=0 +b=0",
+                           "+proj=merc +lat_ts=90 +datum=WGS84", "+proj=geos +h=0 +lon_0=0 +datum=WGS84"};
+    bool (P::*const imports[])(const char*) = {&P::ImportProjectionRefFromWkt, &P::ImportProjectionRefFromProj4,
+                                               &P::ImportProjectionRefFromESRI};
+    const std::string files[] = {"", kDir.Path(), kDir.File("absent.prj"), kDir.File("junk.prj"),
+                                 kDir.File("empty.prj"), std::string(5000, 'x')};
+    const std::string places[] = {"", kDir.Path(), kDir.File("no/such/folder/x.prj")};
+    Run({{"import WKT, Proj4 or ESRI", std::size(texts) * std::size(imports),
+          [&](P& p, size_t i, bool) {
+              // A failed import reclassifies the source from its bounds; only the serving afterwards must be clean.
+              const char* text = texts[i / std::size(imports)];
+              (p.*imports[i % std::size(imports)])(text);
+              return text == nullptr || !p.Proj4ToEsriPrjFile(text, ""); // nowhere to write
+          }},
+         {"read a .prj or a data file", std::size(files),
+          [&files](P& p, size_t i, bool) {
+              const KRString path(files[i].c_str());
+              const bool none = p.EsriPrjFileToProj4(path).IsEmpty() && p.ExportToProj4FromDataFile(path).IsEmpty() &&
+                                p.ExportToEsriPrjFromDataFile(path).IsEmpty() &&
+                                !p.ExportToEsriPrjFileFromDataFile(path, KRString(""));
+              p.LoadProjectionFromESRIFile(path); // either answer; the serving afterwards must be clean
+              return none;
+          }},
+         {"write a .prj into a bad place", std::size(places),
+          [&places](P& p, size_t i, bool) {
+              const KRString path(places[i].c_str());
+              return !p.ExportProjToEsriPrjFile(path) && !p.Proj4ToEsriPrjFile("+proj=longlat", path);
+          }},
+         {"export", 1, [](P& p, size_t, bool holdsRaster) {
+              const bool gdal = holdsRaster && std::string(p.GetFileName().Cstr()).find(".tif") != std::string::npos;
+              return p.GetProjectionRef().IsEmpty() != gdal;
+          }}});
 }
 
 TEST_F(BadInputTest, OpeningAndDescription)
 {
-    std::vector<BadCall> calls;
-    const std::string folder = s_dir->Path();
-    for (const std::string& path : {std::string(), folder, folder + "/", std::string(".dem"), folder + "/.dem",
-                                    std::string(10000, 'a') + ".tif", std::string("/dev/null"),
-                                    s_dir->File("absent.dem")}) {
-        calls.push_back({"open " + path.substr(0, 60), [path](KRRasterDataAccessor& p, bool) {
-                             return !p.OpenForRead(path.c_str()) && ServeEverything(p) == 0;
-                         }});
-    }
-    calls.push_back({"nodata queries", [](KRRasterDataAccessor& p, bool holdsRaster) {
-                         bool hasNoData = true;
-                         const double value = p.GetNoDataValue(hasNoData);
-                         if (p.GetRasterDataFormat() == RDF_None) // no current band
-                             return !hasNoData && value == -9999.0 && p.GetNoValue() == 0.0;
-                         return holdsRaster && value == p.GetNoValue();
-                     }});
-    for (float v : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -1e30f}) {
-        calls.push_back({"filter colour " + std::to_string(v), [v](KRRasterDataAccessor& p, bool) {
-                             p.SetFilterColor(KRColor3(v, v, v, v));
-                             p.SetFilterColorTolerance(v);
-                             p.SetFilterColorUsed(true);
-                             const KRColor3 back = p.GetFilterColor(); // truncation saturates
-                             return p.IsFilterColorUsed() && !std::isnan(back.r);
-                         }});
-    }
-    calls.push_back({"closed twice, released", [](KRRasterDataAccessor& p, bool) {
-                         p.Close();
-                         p.Release();
-                         p.Close();
-                         return ServeEverything(p) == 0;
-                     }});
-    Run(calls);
+    const std::string folder = kDir.Path();
+    const std::string paths[] = {"", folder, folder + "/", ".dem", folder + "/.dem", std::string(10000, 'a') + ".tif",
+                                 "/dev/null", kDir.File("absent.dem")};
+    const float filters[] = {kNaNf, std::numeric_limits<float>::infinity(), -1e30f};
+    Run({{"open", std::size(paths),
+          [&paths](P& p, size_t i, bool) { return !p.OpenForRead(paths[i].c_str()) && ServeEverything(p) == 0; }},
+         {"nodata queries", 1,
+          [](P& p, size_t, bool holdsRaster) {
+              bool hasNoData = true;
+              const double value = p.GetNoDataValue(hasNoData);
+              if (p.GetRasterDataFormat() == RDF_None) // no current band
+                  return !hasNoData && value == -9999.0 && p.GetNoValue() == 0.0;
+              return holdsRaster && value == p.GetNoValue();
+          }},
+         {"filter colour", std::size(filters),
+          [&filters](P& p, size_t i, bool) {
+              const float v = filters[i];
+              p.SetFilterColor(KRColor3(v, v, v, v));
+              p.SetFilterColorTolerance(v);
+              p.SetFilterColorUsed(true);
+              return p.IsFilterColorUsed() && !std::isnan(p.GetFilterColor().r); // truncation saturates
+          }},
+         {"closed twice, released", 1, [](P& p, size_t, bool) {
+              p.Close();
+              p.Release();
+              p.Close();
+              return ServeEverything(p) == 0;
+          }}});
 }
 
 // Bad files open as false or serve cleanly. The NSDTF-DEM files that announce more
@@ -588,11 +431,8 @@ TEST_F(BadInputTest, BadFiles)
         int delivers; //!< -1: either; 0: nothing; 1: some grid
     };
     std::vector<BadFile> files = {
-        {"empty.tif", "", 0},
-        {"empty.dem", "", 0},
-        {"magic.dem", "NSDTF-DEM", 0},
-        {"junk.tif", Junk(4096, 2), 0},
-        {"junk.dem", Junk(4096, 3), 0},
+        {"empty.tif", "", 0},           {"empty.dem", "", 0},           {"magic.dem", "NSDTF-DEM", 0},
+        {"junk.tif", Junk(4096, 2), 0}, {"junk.dem", Junk(4096, 3), 0},
         {"junk-after-magic.dem", "NSDTF-DEM" + Junk(4096, 4), 0},
         {"billions.dem", header + "100000 100000 1\n1 2 3\n", 0},
         {"a-third.dem", header + "3 3 1\n1 2 3\n", 0},
@@ -617,10 +457,9 @@ TEST_F(BadInputTest, BadFiles)
     for (const BadFile& file : files)
         WriteText(dir.File(file.name), file.text); // the ones added below write their own
 
-    // GeoTIFFs: one pixel, bounds of zero width, cut short at two places; BMPs placed by junk world files.
-    RasterLayout tiff{64, 64, 1, GDT_Float32, {10, 0.01, 0, 50, 0, -0.01}, WktOfEpsg(4326), {}, [](int, int c, int r) {
-                          return c * r;
-                      }};
+    // GeoTIFFs: cut short at two places, one pixel, bounds of zero width; BMPs placed by junk world files.
+    RasterLayout tiff{64, 64, 1, GDT_Float32, {10, 0.01, 0, 50, 0, -0.01}, WktOfEpsg(4326), {},
+                      [](int, int c, int r) { return c * r; }};
     ASSERT_TRUE(WriteRaster(dir.File("whole.tif"), tiff));
     const std::string whole = ReadText(dir.File("whole.tif"));
     for (size_t keep : {whole.size() / 2, size_t(300)}) {
@@ -628,12 +467,12 @@ TEST_F(BadInputTest, BadFiles)
         WriteText(dir.File(files.back().name), whole.substr(0, keep));
     }
     tiff.width = tiff.height = 1;
-    ASSERT_TRUE(WriteRaster(dir.File("one-pixel.tif"), tiff));
     files.push_back({"one-pixel.tif", "", 1});
+    ASSERT_TRUE(WriteRaster(dir.File(files.back().name), tiff));
     tiff.width = tiff.height = 8;
     tiff.geoTransform = {10, 0, 0, 50, 0, -0.01};
-    ASSERT_TRUE(WriteRaster(dir.File("zero-width.tif"), tiff));
     files.push_back({"zero-width.tif", "", -1});
+    ASSERT_TRUE(WriteRaster(dir.File(files.back().name), tiff));
     tiff.geoTransform.clear();
     tiff.wkt.clear();
     tiff.type = GDT_Byte;
@@ -646,25 +485,21 @@ TEST_F(BadInputTest, BadFiles)
         WriteText(dir.File(std::string(stem) + ".tfw"), text);
         WriteText(dir.File(std::string(stem) + ".prj"), Junk(300, 6));
     }
-    std::filesystem::create_directory(dir.File("folder.dem"));
     files.push_back({"folder.dem", "", 0});
-
+    std::filesystem::create_directory(dir.File("folder.dem"));
     // An 8 GiB sparse file whose header announces 1.6 billion values and holds none: big enough to pass the
     // header's size test, so only counting the values read can keep the fetch from allocating 6.4 GB.
+    files.push_back({"sparse.dem", "", 0});
     WriteText(dir.File("sparse.dem"), header + "40000 40000 1\n");
     std::filesystem::resize_file(dir.File("sparse.dem"), 8ull << 30);
-    files.push_back({"sparse.dem", "", 0});
 
     for (const BadFile& file : files) {
-        const std::string path = dir.File(file.name);
-        SCOPED_TRACE(path);
+        SCOPED_TRACE(file.name);
         KRGORasterAccessorPlugin p;
-        const bool opened = p.OpenForRead(path.c_str());
+        const bool opened = p.OpenForRead(dir.File(file.name).c_str());
         const int delivered = ServeEverything(p);
         EXPECT_TRUE(opened || delivered == 0);
-        if (file.delivers >= 0) {
-            EXPECT_EQ(delivered > 0, file.delivers == 1) << delivered;
-        }
+        EXPECT_TRUE(file.delivers < 0 || (delivered > 0) == (file.delivers == 1)) << delivered;
     }
     std::printf("%zu bad files tried\n", files.size());
 }

@@ -43,8 +43,9 @@ std::unique_ptr<KRTerrainData> MakeGrid(enumRasterDataFromat format, int width, 
 
 constexpr bool kNearest = true, kBilinear = false;
 
-Quad Sample(bool nearest, std::vector<KRTerrainData*> grids, std::vector<double> noData, double row, double col,
-            bool ignoreNoData = false)
+//! The static multi-band samplers: one value per grid, then 0s, and 255 or 0 for "not nodata".
+Quad Sample(bool nearest, const std::vector<KRTerrainData*>& grids, const std::vector<double>& noData, double row,
+            double col, bool ignoreNoData = false)
 {
     KRArray<KRTerrainData*> g;
     KRArray<double> nd;
@@ -94,7 +95,6 @@ TEST(Sampler, NodataNeighboursGetNoWeight)
     auto b1 = MakeGrid(RDF_Float32, 2, 2, {0, 0, 30, 60});
     auto b2 = MakeGrid(RDF_Float32, 2, 2, {0, 9, 3, 6});
     EXPECT_EQ(Sample(kBilinear, {b1.get(), b2.get()}, {0.0, 0.0}, 0.5, 0.5), (Quad{30, 6, 0, 255}));
-
     auto sevens = MakeGrid(RDF_UInt8, 2, 2, {7, 7, 7, 7});
     EXPECT_EQ(Sample(kBilinear, {sevens.get()}, {7.0}, 0.5, 0.5), (Quad{0, 0, 0, 0}));
     EXPECT_EQ(Sample(kNearest, {sevens.get()}, {7.0}, 0.5, 0.5), (Quad{0, 0, 0, 0}));
@@ -108,12 +108,11 @@ TEST(Sampler, ReproducesAPlaneInEveryFormatClampsAndRoundsNearestHalfUp)
         {RDF_UInt8, 200},         {RDF_Int16, -30000},        {RDF_UInt16, 65000},  {RDF_Float32, 0.5},
         {RDF_Int32, -2000000000}, {RDF_UInt32, 4000000000.0}, {RDF_Int64, -0x1p40}, {RDF_Float64, 1000000.25}};
     for (const auto& [format, base] : formats) {
-        const auto plane = [base = base](double r, double c) { return base + 2.0 * r + 5.0 * c; };
         auto grid = MakeGrid(format, 5, 4);
         for (int i = 0; i < 20; ++i)
-            grid->SetValue(static_cast<long long>(i), plane(i / 5, i % 5));
+            grid->SetValue(static_cast<long long>(i), base + 2.0 * (i / 5) + 5.0 * (i % 5));
         for (const auto& p : {Quad{0.25, 0.5}, Quad{2.5, 3.75}, Quad{3.0, 4.0}}) {
-            const double v = plane(p[0], p[1]);
+            const double v = base + 2.0 * p[0] + 5.0 * p[1];
             EXPECT_EQ(grid->GetBRasampleValue(p[0], p[1], false), v) << format << ": " << p[0] << ", " << p[1];
             EXPECT_EQ(Sample(kBilinear, {grid.get(), grid.get()}, {}, p[0], p[1]), (Quad{v, v, 0, 255})) << format;
         }
@@ -133,15 +132,12 @@ TEST(Sampler, ReproducesAPlaneInEveryFormatClampsAndRoundsNearestHalfUp)
 TEST(SetValue, TruncatesSaturatesAndZeroesNan)
 {
     const std::tuple<enumRasterDataFromat, double, double> cases[] = {
-        {RDF_UInt8, 300, 255},        {RDF_UInt8, -5, 0},
-        {RDF_UInt8, kNaN, 0},         {RDF_Int16, -40000, -32768},
-        {RDF_Int16, -2.7, -2},        {RDF_UInt16, 70000, 65535},
-        {RDF_Int32, 3e9, 0x1p31 - 1}, {RDF_UInt32, 5e9, 0x1p32 - 1},
-        {RDF_Int64, -1e19, -0x1p63},  {RDF_Float32, 1e39, kInf},
-        {RDF_Float32, kNaN, kNaN}};
+        {RDF_UInt8, 300, 255},         {RDF_UInt8, -5, 0},            {RDF_UInt8, kNaN, 0},
+        {RDF_Int16, -40000, -32768},   {RDF_Int16, -2.7, -2},         {RDF_UInt16, 70000, 65535},
+        {RDF_Int32, 3e9, 0x1p31 - 1},  {RDF_UInt32, 5e9, 0x1p32 - 1}, {RDF_Int64, -1e19, -0x1p63},
+        {RDF_Float32, 1e39, kInf},     {RDF_Float32, kNaN, kNaN}};
     for (const auto& [format, input, expected] : cases) {
-        auto grid = MakeGrid(format, 1, 1);
-        grid->SetValue(0LL, input);
+        auto grid = MakeGrid(format, 1, 1, {input});
         const double stored = grid->GetValue(0, 0);
         EXPECT_TRUE(stored == expected || (std::isnan(stored) && std::isnan(expected))) << format << ": " << input;
     }
@@ -151,11 +147,8 @@ TEST(StringSplit, Pieces)
 {
     // text, separators, keep empty pieces, count, pieces joined with '|'
     const std::tuple<const char*, const char*, bool, int, std::string> cases[] = {
-        {"10.5\n0\n-10.5\n", "\r\n", false, 3, "10.5|0|-10.5"},
-        {"1\r\n2\r\n\r\n3", "\r\n", false, 3, "1|2|3"},
-        {"a,,b", ",", true, 3, "a||b"},
-        {",a,", ",", true, 3, "|a|"},
-        {"", ",", false, 0, ""}};
+        {"10.5\n0\n-10.5\n", "\r\n", false, 3, "10.5|0|-10.5"}, {"1\r\n2\r\n\r\n3", "\r\n", false, 3, "1|2|3"},
+        {"a,,b", ",", true, 3, "a||b"}, {",a,", ",", true, 3, "|a|"}, {"", ",", false, 0, ""}};
     for (const auto& [text, separators, keepEmpty, count, expected] : cases) {
         KRArray<KRString> pieces;
         pieces.Add("stale");
@@ -170,21 +163,17 @@ TEST(StringSplit, Pieces)
 TEST(FilePaths, ExtensionFolderAndModulePath)
 {
     // path, GetExt, ChangeExt(path, ".prj"), GetDir
-    const char* const cases[][4] = {{"a/b.tif", ".tif", "a/b.prj", "a"},
-                                    {"c.tar.gz", ".gz", "c.tar.prj", ""},
-                                    {"/a.b/c", "", "/a.b/c.prj", "/a.b"},
-                                    {"x/.h", "", "x/.h.prj", "x"},
+    const char* const cases[][4] = {{"a/b.tif", ".tif", "a/b.prj", "a"}, {"c.tar.gz", ".gz", "c.tar.prj", ""},
+                                    {"/a.b/c", "", "/a.b/c.prj", "/a.b"}, {"x/.h", "", "x/.h.prj", "x"},
                                     {"/c.tif", ".tif", "/c.prj", "/"}};
     for (const auto& c : cases) {
         const std::array<std::string, 3> got{KRFile::GetExt(c[0]).Cstr(), KRFile::ChangeExt(c[0], ".prj").Cstr(),
                                              KRFile::GetDir(c[0]).Cstr()};
         EXPECT_EQ(got, (std::array<std::string, 3>{c[1], c[2], c[3]})) << c[0];
     }
-
-    const KRString folder = KRFile::GetModulePath("Common");
-    ASSERT_FALSE(folder.IsEmpty());
-    EXPECT_EQ(std::string(folder.Cstr()).back(), '/');
-    EXPECT_TRUE(std::filesystem::equivalent(folder.Cstr(), KR_MODULE_DIR));
+    const std::string folder = KRFile::GetModulePath("Common").Cstr();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(folder.back() == '/' && std::filesystem::equivalent(folder, KR_MODULE_DIR));
     EXPECT_TRUE(KRFile::GetModulePath("Comm").IsEmpty() && KRFile::GetModulePath("NoSuchModule").IsEmpty());
 }
 
@@ -204,11 +193,12 @@ TEST(Accessor, SetBindsOrderAndComputePixelBounds)
     accessor.m_srcBounds.SetGeoBounds(KRRect2d(100, 200, 200, 100));
     accessor.m_dResX = 10;
     accessor.m_dResY = 5;
-    // Columns 1.5 .. 4.1 -> 1 .. 5; rows 4 .. 12.4 -> 4 .. 13.
-    KRRect2i px = accessor.ComputePixelBounds(KRRect2d(115, 162, 141, 120));
-    EXPECT_EQ((std::array<int, 4>{px.left, px.right, px.bottom, px.top}), (std::array<int, 4>{1, 5, 4, 13}));
-    px = accessor.ComputePixelBounds(KRRect2d(80, 150, 140, 90));
-    EXPECT_EQ((std::array<int, 4>{px.left, px.right, px.bottom, px.top}), (std::array<int, 4>{-2, 4, -2, 10}));
+    // Columns 1.5 .. 4.1 -> 1 .. 5; rows 4 .. 12.4 -> 4 .. 13; then a rectangle reaching past the raster.
+    for (const auto& [rect, expected] : {std::pair{KRRect2d(115, 162, 141, 120), std::array<int, 4>{1, 5, 4, 13}},
+                                         std::pair{KRRect2d(80, 150, 140, 90), std::array<int, 4>{-2, 4, -2, 10}}}) {
+        const KRRect2i px = accessor.ComputePixelBounds(rect);
+        EXPECT_EQ((std::array<int, 4>{px.left, px.right, px.bottom, px.top}), expected);
+    }
 }
 
 TEST(RectGeometry, IsIntersectCountsTouchingWithinToleranceAndUnionSkipsNonFinitePoints)

@@ -24,44 +24,38 @@ using Probe = KRC::KRGORasterAccessorPluginProbe;
 
 namespace {
 
-std::vector<std::string> ExportedSymbols()
+//! The module's dynamic symbols, demangled, as nm lists them.
+std::set<std::string> ExportedSymbols()
 {
-    std::vector<std::string> symbols;
+    std::set<std::string> symbols;
     const std::string command = std::string("nm -D --defined-only -C --format=just-symbols ") + KR_PLUGIN_MODULE;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return symbols;
     std::array<char, 4096> line{};
-    while (fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr)
-        symbols.emplace_back(line.data(), std::strcspn(line.data(), "\r\n"));
-    pclose(pipe);
+    while (pipe != nullptr && fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr)
+        symbols.emplace(line.data(), std::strcspn(line.data(), "\r\n"));
+    if (pipe != nullptr)
+        pclose(pipe);
     return symbols;
 }
 
-} // namespace
-
-class PluginModuleTest : public ::testing::Test {
-protected:
-    krtest::PluginModule m_module;
-};
-
-TEST_F(PluginModuleTest, FactoryCreatesTheNamedRasterAccessor)
+TEST(PluginModule, FactoryByItsPlainNameCreatesTheNamedRasterAccessor)
 {
-    ASSERT_TRUE(m_module.IsLoaded()) << dlerror();
-    auto accessor = m_module.Create();
+    const krtest::PluginModule module; // loaded with dlopen, the factory found by its unmangled name
+    ASSERT_TRUE(module.IsLoaded()) << dlerror();
+    auto accessor = module.Create();
     ASSERT_NE(accessor, nullptr);
     EXPECT_STREQ(accessor->GetPuginName().Cstr(), "GORasterAccessorPlugin");
-    EXPECT_EQ(accessor->GetPluginType(), KRC::KRPlugin::Type_RasterDataAccessor);
-    EXPECT_TRUE(accessor->IsRasterDataAccessorPlugin());
-    EXPECT_FALSE(accessor->IsVectorDataAccessorPlugin());
+    EXPECT_TRUE(accessor->GetPluginType() == KRC::KRPlugin::Type_RasterDataAccessor &&
+                accessor->IsRasterDataAccessorPlugin() && !accessor->IsVectorDataAccessorPlugin());
     EXPECT_NE(dynamic_cast<KRGORasterAccessorPlugin*>(accessor.get()), nullptr);
 }
 
-TEST_F(PluginModuleTest, ConstructionPointsGdalAtTheDataBesideTheCommonLibrary)
+TEST(PluginModule, ConstructionPointsGdalAtTheDataBesideTheCommonLibrary)
 {
-    ASSERT_TRUE(m_module.IsLoaded());
+    const krtest::PluginModule module;
+    ASSERT_TRUE(module.IsLoaded());
     ASSERT_EQ(chdir("/"), 0);
-    auto accessor = m_module.Create();
+    auto accessor = module.Create();
     const std::string moduleDir = std::string(KR_MODULE_DIR) + "/";
     EXPECT_EQ(std::filesystem::current_path().string() + "/", moduleDir);
     const char* gdalData = CPLGetConfigOption("GDAL_DATA", nullptr);
@@ -73,9 +67,9 @@ TEST_F(PluginModuleTest, ConstructionPointsGdalAtTheDataBesideTheCommonLibrary)
     EXPECT_STREQ(CPLGetConfigOption("SHAPE_ENCODING", "unset"), "");
 }
 
-TEST_F(PluginModuleTest, ExportsOnlyTheFactoryTheClassAndTheContainers)
+TEST(PluginModule, ExportsOnlyTheFactoryTheClassAndTheContainers)
 {
-    const std::vector<std::string> symbols = ExportedSymbols();
+    const std::set<std::string> symbols = ExportedSymbols();
     ASSERT_FALSE(symbols.empty()) << "nm could not list the module's symbols";
     const char* allowed[] = {"KRC::KRGORasterAccessorPlugin::", "vtable for KRC::KRGORasterAccessorPlugin",
                              "typeinfo for KRC::KRGORasterAccessorPlugin",
@@ -86,7 +80,6 @@ TEST_F(PluginModuleTest, ExportsOnlyTheFactoryTheClassAndTheContainers)
             ok = ok || symbol.rfind(prefix, 0) == 0;
         EXPECT_TRUE(ok) << "unexpected export: " << symbol;
     }
-    const std::set<std::string> names(symbols.begin(), symbols.end());
     for (const char* expected :
          {"CreatePluginInstance", "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<void*>::FreeExtra()",
           "KRC::KRArray<unsigned int>::Add(unsigned int const&)", "KRC::KRArray<KRC::KRString>::GetSize() const",
@@ -96,23 +89,13 @@ TEST_F(PluginModuleTest, ExportsOnlyTheFactoryTheClassAndTheContainers)
           "KRC::KRList<KRC::KRGridLevelInfo*>::~KRList()", "KRC::KRList<KRC::KRProjectItem>::~KRList()",
           "KRC::KRList<KRC::KRSRelativeDirItem>::~KRList()",
           "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()"})
-        EXPECT_EQ(names.count(expected), 1u) << "missing export: " << expected;
-}
-
-TEST_F(PluginModuleTest, FactoryIsReachableByItsPlainName)
-{
-    ASSERT_NE(m_module.Handle(), nullptr);
-    EXPECT_NE(dlsym(m_module.Handle(), "CreatePluginInstance"), nullptr);
-    EXPECT_EQ(dlsym(m_module.Handle(), "_Z20CreatePluginInstancev"), nullptr);
+        EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
 }
 
 // The host calls through the virtual table by position, so the operations must
 // stand in its order. A pointer to a virtual member holds 1 + its slot's offset.
-namespace {
-
 struct SlotReader : KRRasterDataAccessor {
-    template <class F>
-    static std::ptrdiff_t Slot(F member)
+    template <class F> static std::ptrdiff_t Slot(F member)
     {
         static_assert(sizeof(F) == 2 * sizeof(std::ptrdiff_t), "Itanium member pointer");
         std::ptrdiff_t raw[2];
@@ -124,6 +107,7 @@ struct SlotReader : KRRasterDataAccessor {
     {
         using A = KRRasterDataAccessor;
         using P = KRC::KRPlugin;
+        using KRC::GetchResult, KRC::KRImageData, KRC::KRTerrainData, KRC::KRRect2d;
         return {
             Slot(&P::GetPuginName), Slot(&P::GetPluginType), Slot(&P::IsDataSourcePlugin),
             Slot(&P::IsVectorDataAccessorPlugin), Slot(&P::IsRasterDataAccessorPlugin),
@@ -145,13 +129,12 @@ struct SlotReader : KRRasterDataAccessor {
             Slot(&A::SetStretchClipMin), Slot(&A::GetStretchClipMax), Slot(&A::SetStretchClipMax),
             Slot(&A::GetStretchGama), Slot(&A::SetStretchGama), Slot(&A::SrcPtToWGS84Pt), Slot(&A::WGS84PtToSrcPt),
             Slot(&A::Open), Slot(&A::OpenForRead), Slot(&A::CheckInitColorInfo),
-            Slot(static_cast<KRC::GetchResult (A::*)(KRC::KRImageData*, KRC::KRImageData*&, const KRC::KRRect2d&,
-                                                     int*, bool)>(&A::FetchImageData)),
-            Slot(static_cast<KRC::GetchResult (A::*)(KRC::KRImageData*&, int, int, int)>(&A::FetchImageData)),
+            Slot(static_cast<GetchResult (A::*)(KRImageData*, KRImageData*&, const KRRect2d&, int*, bool)>(
+                &A::FetchImageData)),
+            Slot(static_cast<GetchResult (A::*)(KRImageData*&, int, int, int)>(&A::FetchImageData)),
             Slot(&A::FetchWMTileImgData),
-            Slot(static_cast<KRC::GetchResult (A::*)(KRC::KRTerrainData*, const KRC::KRRect2d&, bool)>(
-                &A::FetchTerrainData)),
-            Slot(static_cast<KRC::GetchResult (A::*)(KRC::KRTerrainData*&, int, int, int)>(&A::FetchTerrainData)),
+            Slot(static_cast<GetchResult (A::*)(KRTerrainData*, const KRRect2d&, bool)>(&A::FetchTerrainData)),
+            Slot(static_cast<GetchResult (A::*)(KRTerrainData*&, int, int, int)>(&A::FetchTerrainData)),
             Slot(&A::FetchWMTileRawData), Slot(&A::LoadRawData), Slot(&A::GetRasterDataFormat),
             Slot(&A::IsDataReverse), Slot(&A::GetNoDataValue), Slot(&A::LatLonToProBounds), Slot(&A::LatLonToProPnt),
             Slot(&A::ReadPixels), Slot(&A::ReadColors), Slot(&A::GetStretchValue), Slot(&A::GetColorFromTable),
@@ -162,81 +145,51 @@ struct SlotReader : KRRasterDataAccessor {
     }
 };
 
-} // namespace
-
 TEST(VirtualTableOrder, OperationsStandInTheHostsOrder)
 {
     const std::vector<std::ptrdiff_t> slots = SlotReader::SlotsInHostOrder();
     ASSERT_EQ(slots.size(), 82u); // 83 operations, the destructor not addressable
-    for (size_t i = 0; i < slots.size(); ++i) {
-        const std::ptrdiff_t expected = i < 6 ? static_cast<std::ptrdiff_t>(i) : static_cast<std::ptrdiff_t>(i + 2);
-        EXPECT_EQ(slots[i], expected) << "operation " << i << " is out of place";
-    }
+    for (size_t i = 0; i < slots.size(); ++i)
+        EXPECT_EQ(slots[i], static_cast<std::ptrdiff_t>(i < 6 ? i : i + 2)) << "operation " << i << " is out of place";
 }
 
-class AccessorLifeTest : public ::testing::Test {
-protected:
-    KRGORasterAccessorPlugin m_accessor;
-};
-
-TEST_F(AccessorLifeTest, FreshObjectIsNotValidAndClosesHarmlesslyTwice)
+TEST(AccessorLife, CloseReleasesAnOpenRasterAndItsHistogramsAndMayComeTwice)
 {
-    EXPECT_FALSE(m_accessor.IsValid());
-    m_accessor.Close();
-    m_accessor.Close();
-    EXPECT_EQ(Probe::m_nProjType(m_accessor), 1);
-    EXPECT_FALSE(Probe::m_bOpened(m_accessor));
-    EXPECT_FALSE(Probe::m_bNsdtfDem(m_accessor));
-    EXPECT_EQ(Probe::m_pDataset(m_accessor), nullptr);
-    EXPECT_EQ(Probe::m_histograms(m_accessor).GetSize(), 0);
-    EXPECT_FALSE(m_accessor.IsValid());
-}
-
-TEST_F(AccessorLifeTest, CloseFreesHistogramBuffers)
-{
-    auto& histograms = Probe::m_histograms(m_accessor);
+    const krtest::TempDir dir;
+    const krtest::RasterLayout utm{4, 4, 1, GDT_Float32, {500000, 10, 0, 4500000, 0, -10}, krtest::WktOfEpsg(32633), {},
+                                   [](int, int c, int r) { return c + r; }};
+    ASSERT_TRUE(krtest::WriteRaster(dir.File("utm.tif"), utm));
+    KRGORasterAccessorPlugin p;
+    ASSERT_TRUE(p.OpenForRead(dir.File("utm.tif").c_str()));
+    auto& histograms = Probe::m_histograms(p);
     histograms.Add(new std::uint64_t[8]());
     histograms.Add(nullptr);
     histograms.Add(new std::uint64_t[3]());
-    m_accessor.Close(); // the sanitizer build reports the buffers if they leak
-    EXPECT_EQ(histograms.GetSize(), 0);
-    EXPECT_EQ(histograms.GetCapacity(), 0);
+    p.Close(); // the sanitizer build reports what leaks
+    p.Close();
+    EXPECT_TRUE(histograms.GetSize() == 0 && histograms.GetCapacity() == 0);
+    EXPECT_TRUE(Probe::m_pDataset(p) == nullptr && Probe::m_pSrcToLatLon(p) == nullptr &&
+                Probe::m_pLatLonToSrc(p) == nullptr && Probe::m_pLatLonSRS(p) == nullptr);
+    EXPECT_TRUE(Probe::m_nProjType(p) == 1 && !Probe::m_bOpened(p) && !Probe::m_bNsdtfDem(p));
 }
 
-// Zero, negative and NaN resolutions all fail the validity test.
-struct ValidityCase {
-    int bands;
-    std::uint64_t width;
-    std::uint64_t height;
-    double resX;
-    double resY;
-    bool valid;
-};
-
-void PrintTo(const ValidityCase& c, std::ostream* os)
+TEST(AccessorLife, ValidNeedsBandsSizeAndPositiveResolution)
 {
-    *os << c.bands << " bands, " << c.width << "x" << c.height << ", resolution " << c.resX << " x " << c.resY;
+    // bands, width, height, resolution in x and y, valid: zero, negative and NaN resolutions all fail
+    const double cases[][6] = {{1, 10, 10, 1, 1, 1}, {0, 10, 10, 1, 1, 0},  {1, 0, 10, 1, 1, 0},
+                               {1, 10, 0, 1, 1, 0},  {1, 1, 10, 0, 1, 0},   {1, 10, 10, 1, -2, 0},
+                               {1, 10, 10, NAN, 1, 0}, {3, 10, 10, 1, NAN, 0}};
+    for (const auto& c : cases) {
+        KRGORasterAccessorPlugin p;
+        Probe::m_nBandCount(p) = static_cast<int>(c[0]);
+        Probe::m_nWidth(p) = static_cast<std::uint64_t>(c[1]);
+        Probe::m_nHeight(p) = static_cast<std::uint64_t>(c[2]);
+        Probe::m_dResX(p) = c[3];
+        Probe::m_dResY(p) = c[4];
+        EXPECT_EQ(p.IsValid(), c[5] == 1) << c[0] << " bands, " << c[1] << "x" << c[2] << ", " << c[3] << "x" << c[4];
+        p.Close(); // Close keeps the description of the last raster
+        EXPECT_EQ(p.IsValid(), c[5] == 1);
+    }
 }
 
-class ValidityTest : public AccessorLifeTest, public ::testing::WithParamInterface<ValidityCase> {};
-
-TEST_P(ValidityTest, NeedsBandsSizeAndPositiveResolution)
-{
-    const ValidityCase& c = GetParam();
-    Probe::m_nBandCount(m_accessor) = c.bands;
-    Probe::m_nWidth(m_accessor) = c.width;
-    Probe::m_nHeight(m_accessor) = c.height;
-    Probe::m_dResX(m_accessor) = c.resX;
-    Probe::m_dResY(m_accessor) = c.resY;
-    EXPECT_EQ(m_accessor.IsValid(), c.valid);
-    m_accessor.Close(); // Close keeps the description of the last raster
-    EXPECT_EQ(m_accessor.IsValid(), c.valid);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ValidityTest,
-    ::testing::Values(ValidityCase{1, 10, 10, 1.0, 1.0, true}, ValidityCase{0, 10, 10, 1.0, 1.0, false},
-                      ValidityCase{1, 0, 10, 1.0, 1.0, false}, ValidityCase{1, 10, 0, 1.0, 1.0, false},
-                      ValidityCase{1, 1, 10, 0.0, 1.0, false}, ValidityCase{1, 10, 10, 1.0, -2.0, false},
-                      ValidityCase{1, 10, 10, std::nan(""), 1.0, false},
-                      ValidityCase{3, 10, 10, 1.0, std::nan(""), false}));
+} // namespace

@@ -2,17 +2,16 @@
 // kind of sample neither creates, changes nor removes a file beside it.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
-#include <tuple>
-#include <vector>
+#include <utility>
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
 #include "KRHostSession.h"
-#include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
 using namespace KRC;
@@ -22,50 +21,50 @@ namespace fs = std::filesystem;
 namespace {
 
 //! Every file under a folder with its size and modification time (nanoseconds).
-using Snapshot = std::map<std::string, std::tuple<std::uintmax_t, long long>>;
-
-Snapshot Snap(const std::string& dir)
+std::map<std::string, std::pair<std::uintmax_t, long long>> Snap(const std::string& dir)
 {
-    Snapshot snapshot;
+    std::map<std::string, std::pair<std::uintmax_t, long long>> snapshot;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         struct stat info {};
         if (stat(entry.path().c_str(), &info) != 0)
             continue;
-        const long long mtime = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+        const long long mtime = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
         snapshot[fs::relative(entry.path(), dir).string()] = {entry.is_regular_file() ? entry.file_size() : 0, mtime};
     }
     return snapshot;
 }
 
+//! Opens every file of the folder in turn (a file GDAL cannot read just fails
+//! to open), reads it, closes it; the folder must be as it was.
+void ExpectReadingChangesNothing(const std::string& dir)
+{
+    const auto before = Snap(dir);
+    int opened = 0;
+    for (const auto& [name, unused] : before) {
+        const std::string path = dir + "/" + name;
+        KRGORasterAccessorPlugin p;
+        p.SetStetchType(2); // the histogram stretch asks GDAL for statistics, which GDAL likes to save
+        if (fs::is_regular_file(path) && p.OpenForRead(path.c_str())) {
+            ++opened;
+            ServeEverything(p);
+        }
+        p.Close();
+    }
+    EXPECT_GT(opened, 0);
+    const auto after = Snap(dir);
+    int created = 0;
+    for (const auto& [name, state] : after) {
+        created += before.count(name) == 0;
+        EXPECT_TRUE(before.count(name) && before.at(name) == state) << "created or changed: " << name;
+    }
+    for (const auto& [name, state] : before)
+        EXPECT_TRUE(after.count(name)) << "removed: " << name;
+    std::printf("%d of %zu files opened and read; %d files created beside them\n", opened, before.size(), created);
+}
+
 class SideEffectsTest : public ::testing::Test {
 protected:
     void SetUp() override { GDALAllRegister(); }
-
-    //! Opens every file of the folder in turn (a file GDAL cannot read just fails
-    //! to open), reads it, closes it; the folder must be as it was.
-    void ExpectReadingChangesNothing(const std::string& dir)
-    {
-        const Snapshot before = Snap(dir);
-        int opened = 0;
-        for (const auto& [name, unused] : before) {
-            if (!fs::is_regular_file(dir + "/" + name))
-                continue;
-            KRGORasterAccessorPlugin p;
-            p.SetStetchType(2); // the histogram stretch asks GDAL for statistics, which GDAL likes to save
-            if (p.OpenForRead((dir + "/" + name).c_str())) {
-                ++opened;
-                ServeEverything(p);
-            }
-            p.Close();
-        }
-        EXPECT_GT(opened, 0);
-        const Snapshot after = Snap(dir);
-        for (const auto& [name, state] : after)
-            EXPECT_TRUE(before.count(name) && before.at(name) == state) << "created or changed: " << name;
-        for (const auto& [name, state] : before)
-            EXPECT_TRUE(after.count(name)) << "removed: " << name;
-    }
-
     TempDir m_dir;
 };
 
@@ -73,31 +72,22 @@ protected:
 // ".aux.xml"; the others cover world files, text grids, VRTs and NSDTF-DEM files.
 TEST_F(SideEffectsTest, SyntheticSamplesOfEveryKind)
 {
-    const std::string utmPrj = WktOfEpsg(32633, true);
-    const std::vector<double> utmGt = {500000, 1000, 0, 4500000, 0, -1000};
-    RasterLayout plain{20, 20, 1, GDT_Float32, utmGt, "", {}, [](int, int c, int r) { return c + r; }};
-    ASSERT_TRUE(WriteRaster(m_dir.File("noref.tif"), plain));
-    WriteText(m_dir.File("noref.prj"), utmPrj);
-
+    RasterLayout plain{20, 20, 1, GDT_Float32, {500000, 1000, 0, 4500000, 0, -1000}, "", {},
+                       [](int, int c, int r) { return c + r; }};
     RasterLayout geo = plain;
     geo.geoTransform = {10, 0.1, 0, 50, 0, -0.1};
     geo.wkt = WktOfEpsg(4326);
     geo.noData = {3.0};
-    ASSERT_TRUE(WriteRaster(m_dir.File("geo.tif"), geo));
-
     RasterLayout bmp = plain;
     bmp.geoTransform.clear();
     bmp.type = GDT_Byte;
-    ASSERT_TRUE(WriteRaster(m_dir.File("world.bmp"), bmp, "BMP"));
+    ASSERT_TRUE(WriteRaster(m_dir.File("noref.tif"), plain) && WriteRaster(m_dir.File("geo.tif"), geo) &&
+                WriteRaster(m_dir.File("world.bmp"), bmp, "BMP") && WriteRaster(m_dir.File("multi.img"), geo, "HFA"));
     WriteText(m_dir.File("world.tfw"), "1000\n0\n0\n-1000\n500000\n4500000\n");
-    WriteText(m_dir.File("world.prj"), utmPrj);
-
-    ASSERT_TRUE(WriteRaster(m_dir.File("multi.img"), geo, "HFA"));
     GDALDatasetUniquePtr mem(GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 4, 4, 1, GDT_Int16, nullptr));
     mem->SetGeoTransform(geo.geoTransform.data());
     GDALDatasetUniquePtr(GetGDALDriverManager()->GetDriverByName("AAIGrid")
                              ->CreateCopy(m_dir.File("grid.asc").c_str(), mem.get(), FALSE, nullptr, nullptr, nullptr));
-    WriteText(m_dir.File("grid.prj"), utmPrj);
     // Two bands with no statistics stored: GDAL computes them through the VRT into its source's ".aux.xml".
     std::string vrt = "<VRTDataset rasterXSize=\"20\" rasterYSize=\"20\"><GeoTransform>500000, 1000, 0, 4500000, 0, "
                       "-1000</GeoTransform>";
@@ -106,7 +96,8 @@ TEST_F(SideEffectsTest, SyntheticSamplesOfEveryKind)
                "\"><SimpleSource><SourceFilename relativeToVRT=\"1\">noref.tif</SourceFilename><SourceBand>1"
                "</SourceBand></SimpleSource></VRTRasterBand>";
     WriteText(m_dir.File("bands.vrt"), vrt + "</VRTDataset>");
-    WriteText(m_dir.File("bands.prj"), utmPrj);
+    for (const char* stem : {"noref", "world", "grid", "bands"})
+        WriteText(m_dir.File(std::string(stem) + ".prj"), WktOfEpsg(32633, true));
     WriteText(m_dir.File("hills.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
     ExpectReadingChangesNothing(m_dir.Path());
 }
@@ -114,10 +105,9 @@ TEST_F(SideEffectsTest, SyntheticSamplesOfEveryKind)
 // The bundled samples and, when present, every real-world file (sidecars included).
 TEST_F(SideEffectsTest, BundledAndRealSamples)
 {
-    const auto copy = fs::copy_options::recursive;
-    fs::copy(fs::path(KR_SAMPLE_DIR), m_dir.File("sample"), copy);
+    fs::copy(fs::path(KR_SAMPLE_DIR), m_dir.File("sample"), fs::copy_options::recursive);
     if (fs::exists(KR_REAL_DATA_DIR)) {
-        fs::copy(fs::path(KR_REAL_DATA_DIR), m_dir.File("real"), copy);
+        fs::copy(fs::path(KR_REAL_DATA_DIR), m_dir.File("real"), fs::copy_options::recursive);
         // Copies keep the originals' read-only mode; a writable copy is what would show a stray write.
         for (const auto& entry : fs::recursive_directory_iterator(m_dir.File("real")))
             fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
