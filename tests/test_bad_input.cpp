@@ -59,10 +59,9 @@ const KRRect2d kBadRects[] = {{kNaN, kNaN, kNaN, kNaN}, {10, kNaN, 12, 48}, {-kI
 constexpr size_t kRects = std::size(kBadRects);
 
 //! Column, row and level of tiles: negative, beyond level 30, at the ints' limits.
-const int kBadTiles[][3] = {{-1, 0, 0},      {0, -1, 0},       {0, 0, -1},
-                            {-5, -5, -5},    {0, 0, 31},       {0, 0, 64},
-                            {0, 0, 1100},    {INT_MAX, INT_MAX, INT_MAX}, {INT_MIN, INT_MIN, INT_MIN},
-                            {INT_MAX, 0, 30}, {1 << 20, 1 << 19, 20}};
+const int kBadTiles[][3] = {{-1, 0, 0}, {0, -1, 0}, {0, 0, -1},   {-5, -5, -5},
+                            {0, 0, 31}, {0, 0, 64}, {0, 0, 1100}, {INT_MAX, 0, 30},
+                            {INT_MAX, INT_MAX, INT_MAX}, {INT_MIN, INT_MIN, INT_MIN}, {1 << 20, 1 << 19, 20}};
 
 //! Where the object stands when a bad call arrives: the file it opened, what came next, whether it holds a raster.
 struct State {
@@ -120,7 +119,7 @@ protected:
                     if (state.then)
                         state.then(p);
                     EXPECT_TRUE(family.ok(p, i, state.holdsRaster));
-                    EXPECT_TRUE(ServeEverything(p, false) == 0 || p.IsValid()); // image tiles have their own rows
+                    EXPECT_TRUE(ServeEverything(p, false) == 0 || p.IsValid()); // image tiles have their own family
                 }
             }
         }
