@@ -102,6 +102,7 @@ struct RasterLayout {
 //! Writes a GeoTIFF (or any driver's file) with GDAL and closes it.
 inline bool WriteRaster(const std::string& path, const RasterLayout& layout, const char* driverName = "GTiff")
 {
+    GDALAllRegister(); // a test may write its raster before any accessor registers the drivers
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName);
     GDALDatasetUniquePtr ds(driver == nullptr ? nullptr
                                               : driver->Create(path.c_str(), layout.width, layout.height, layout.bands,
