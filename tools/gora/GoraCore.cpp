@@ -37,23 +37,10 @@ namespace {
 
 constexpr const char* kModuleName = "GORasterAccessorPlugin.so";
 
-//! The module beside gora (the build folder) or in the installed library folder.
-std::string DefaultModulePath()
-{
-    std::error_code ignored;
-    const fs::path exeDir = fs::read_symlink("/proc/self/exe", ignored).parent_path();
-    const std::array<fs::path, 2> candidates = {exeDir / kModuleName,
-                                                exeDir / ".." / "lib" / "GORasterAccessorPlugin" / kModuleName};
-    for (const fs::path& candidate : candidates) {
-        if (fs::exists(candidate, ignored))
-            return candidate.lexically_normal().string();
-    }
-    return candidates[0].string();
-}
-
 std::string ModulePath(const Globals& globals)
 {
-    return globals.moduleDir.empty() ? DefaultModulePath() : globals.moduleDir + "/" + kModuleName;
+    return globals.moduleDir.empty() ? FindBesideGora(kModuleName, "lib/GORasterAccessorPlugin")
+                                     : globals.moduleDir + "/" + kModuleName;
 }
 
 std::string MakeAbsolute(std::string& path)
@@ -66,6 +53,18 @@ std::string MakeAbsolute(std::string& path)
 const CLI::Validator kAbsolutePath(MakeAbsolute, "PATH");
 
 } // namespace
+
+std::string FindBesideGora(const std::string& name, const std::string& installedDir, const std::string& probe)
+{
+    std::error_code ignored;
+    const fs::path exeDir = fs::read_symlink("/proc/self/exe", ignored).parent_path();
+    const std::array<fs::path, 2> candidates = {exeDir / name, exeDir / ".." / installedDir / name};
+    for (const fs::path& candidate : candidates) {
+        if (fs::exists(probe.empty() ? candidate : candidate / probe, ignored))
+            return candidate.lexically_normal().string();
+    }
+    return candidates[0].string();
+}
 
 void AddGlobalOptions(CLI::App& app, Globals& globals)
 {

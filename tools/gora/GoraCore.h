@@ -42,6 +42,11 @@ struct Globals {
 //! Adds --module-dir (default $GORA_MODULE_DIR), kept as an absolute path.
 void AddGlobalOptions(CLI::App& app, Globals& globals);
 
+//! `name` beside gora (the build folder), else in `installedDir` of the
+//! installed prefix: the first that holds `probe` (itself when `probe` is
+//! empty), or the one beside gora when neither does.
+std::string FindBesideGora(const std::string& name, const std::string& installedDir, const std::string& probe = "");
+
 //! An accessor made by the module's factory. It keeps the module loaded, and
 //! the colour dictionary it was handed alive, for as long as it lives.
 class Accessor {

@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <array>
 #include <charconv>
 #include <chrono>
 #include <filesystem>
@@ -219,20 +218,6 @@ struct ServeArgs {
     DisplayOptions display;
 };
 
-//! gora-web beside gora (the build folder) or in the installed data folder.
-std::string DefaultWebDir()
-{
-    std::error_code ignored;
-    const fs::path exeDir = fs::read_symlink("/proc/self/exe", ignored).parent_path();
-    const std::array<fs::path, 2> candidates = {exeDir / kWebDirName,
-                                                exeDir / ".." / "share" / "GORasterAccessorPlugin" / kWebDirName};
-    for (const fs::path& candidate : candidates) {
-        if (fs::exists(candidate / "index.html", ignored))
-            return candidate.lexically_normal().string();
-    }
-    return candidates[0].string();
-}
-
 //! The first terrain fetch of an NSDTF-DEM file reads its grid, which must not
 //! happen on two threads at once; one fetch before serving does it.
 void ReadTerrainOnce(KRRasterDataAccessor& terrain)
@@ -271,7 +256,7 @@ void ServeUntilSignalled(TileServer& server, int port)
 
 void RunServe(const Globals& globals, const ServeArgs& args)
 {
-    const std::string webDir = args.webDir.empty() ? DefaultWebDir() : args.webDir;
+    const std::string webDir = args.webDir.empty() ? FindBesideGora(kWebDirName, "share/GORasterAccessorPlugin", "index.html") : args.webDir;
     std::error_code ignored;
     if (!fs::exists(fs::path(webDir) / "index.html", ignored))
         throw Error(webDir, "the page is missing (the build makes it when npm is installed)");
