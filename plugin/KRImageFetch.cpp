@@ -138,6 +138,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
         if (!owned[k])
             return GetchResult_None;
         grids[k] = owned[k].get();
+        ReadBandWindow(band, window, topDown, *grids[k], nullptr);
     }
 
     // Pixels outside the raster, nodata and the filter colour need alpha.
@@ -151,11 +152,6 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     KRImageData& target = working ? *working : image;
     target.ZeroAll();
     bool transparent = needAlpha && window.cut;
-
-    for (int k = 0; k < bands; ++k) {
-        if (grids[k] != nullptr)
-            ReadBandWindow(m_pDataset->GetRasterBand(k + 1), window, topDown, *grids[k], nullptr);
-    }
 
     KRPixelPaint paint;
     if (bandMap != nullptr)
