@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include <cpl_error.h>
 #include <gdal_priv.h>
@@ -24,16 +25,10 @@ constexpr int kStatSlots = 4;            // bands that have stretch ranges
 constexpr double kClipFraction = 0.0025; // share of non-zero pixels cut off each end
 // One bucket per integer value is only sensible for modest ranges: 2^22
 // buckets (32 MiB of counters) cover every 16-bit band and then some. Wider
-// ranges keep their plain minimum and maximum.
+// ranges, up to the 32-bit limit, are searched coarse, then fine.
 constexpr double kMaxHistogramBuckets = 4194304.0;
-
-//! Buckets of one per integer value from 0 to `max`; 0 when that range makes no sense.
-int BucketCountFor(double max)
-{
-    if (!(max >= 0.0) || max >= kMaxHistogramBuckets)
-        return 0;
-    return static_cast<int>(max) + 1;
-}
+constexpr double kMaxClipRange = 4294967296.0; // integers a 32-bit band holds
+constexpr std::int64_t kCoarseBuckets = 65536; // 512 KiB of counters per level
 
 //! Truncation toward zero to 64 bits that stays defined for any double (saturating; NaN gives 0).
 std::int64_t TruncateToInt64(double value)
@@ -45,6 +40,101 @@ std::int64_t TruncateToInt64(double value)
     if (value >= 9223372036854775808.0)
         return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(value);
+}
+
+//! Counts of `buckets` buckets of `width` integers each, bucket 0 starting at
+//! integer `first`: bucket j counts the samples in [first + j w - 0.5,
+//! first + (j + 1) w - 0.5). GDAL's generic histogram: a driver's own saves what
+//! it computes (in an ".aux.xml" beside the raster, or beside the file a VRT reads).
+std::vector<GUIntBig> CountBuckets(GDALRasterBand& band, std::int64_t first, std::int64_t width, std::int64_t buckets)
+{
+    std::vector<GUIntBig> counts(static_cast<std::size_t>(buckets));
+    const double lo = static_cast<double>(first) - 0.5;
+    (void)band.GDALRasterBand::GetHistogram(lo, lo + static_cast<double>(width) * static_cast<double>(buckets),
+                                            static_cast<int>(buckets), counts.data(), FALSE, FALSE, nullptr, nullptr);
+    return counts;
+}
+
+//! Walks counts[from], counts[from + step], ... while inside [0, size),
+//! adding each to `sum`; the index where `sum` first reaches `threshold`, or
+//! -1 (with `sum` holding the whole walk) when it never does.
+std::int64_t WalkToThreshold(const GUIntBig* counts, std::int64_t size, std::int64_t from, int step,
+                             std::int64_t threshold, std::int64_t& sum)
+{
+    for (std::int64_t k = from; k >= 0 && k < size; k += step) {
+        sum += static_cast<std::int64_t>(counts[k]);
+        if (sum >= threshold)
+            return k;
+    }
+    return -1;
+}
+
+//! The pixels that are not 0 (bucket 0 of the per-integer histogram), of which
+//! the clip cuts its share off each end.
+std::int64_t ClipThreshold(std::uint64_t pixels, std::uint64_t zeros)
+{
+    const std::uint64_t nonZero = pixels > zeros ? pixels - zeros : 0;
+    return detail::TruncateToInt(static_cast<double>(nonZero) * kClipFraction);
+}
+
+//! The clip over a per-integer histogram of integers 0 .. n - 1: the lowest
+//! integer from 1 up and the highest from the top down at which the count
+//! reaches `threshold`; either stays as it is when none does.
+void ClipPerInteger(const GUIntBig* h, std::int64_t n, std::int64_t threshold, double& min, double& max)
+{
+    std::int64_t sum = 0;
+    const std::int64_t lower = WalkToThreshold(h, n, 1, 1, threshold, sum);
+    if (lower >= 0)
+        min = static_cast<double>(lower);
+    sum = 0;
+    const std::int64_t upper = WalkToThreshold(h, n, n - 1, -1, threshold, sum);
+    if (upper >= 0)
+        max = static_cast<double>(upper);
+}
+
+//! The same clip for integers 0 .. n - 1 when n is too many for a bucket each:
+//! a coarse histogram of power-of-two spans finds the span where the running
+//! count reaches the threshold, a fine one of that span the integer. The
+//! coarse counts are corrected so that every running sum equals the
+//! per-integer one: bucket 0 loses the zeros for the upward walk, the last
+//! span loses the samples above n - 1 that it also covers.
+void ClipCoarseThenFine(GDALRasterBand& band, std::int64_t n, std::uint64_t pixels, double& min, double& max)
+{
+    std::int64_t width = 1;
+    while (width * kCoarseBuckets < n)
+        width *= 2;
+    const std::int64_t spans = (n + width - 1) / width;
+    std::vector<GUIntBig> coarse = CountBuckets(band, 0, width, spans);
+    const GUIntBig zeros = CountBuckets(band, 0, 1, 1)[0];
+    if (spans * width > n)
+        coarse.back() -= std::min(coarse.back(), CountBuckets(band, n, spans * width - n, 1)[0]);
+    const std::int64_t threshold = ClipThreshold(pixels, zeros);
+
+    // The integers of span j, one bucket each (the last span ends at n - 1).
+    const auto fineOf = [&](std::int64_t j) { return CountBuckets(band, j * width, 1, std::min(width, n - j * width)); };
+
+    coarse[0] -= std::min(coarse[0], zeros);
+    std::int64_t sum = 0;
+    const std::int64_t lowSpan = WalkToThreshold(coarse.data(), spans, 0, 1, threshold, sum);
+    if (lowSpan >= 0) {
+        sum -= static_cast<std::int64_t>(coarse[static_cast<std::size_t>(lowSpan)]);
+        const std::vector<GUIntBig> fine = fineOf(lowSpan);
+        const auto size = static_cast<std::int64_t>(fine.size());
+        const std::int64_t k = WalkToThreshold(fine.data(), size, lowSpan == 0 ? 1 : 0, 1, threshold, sum);
+        if (k >= 0)
+            min = static_cast<double>(lowSpan * width + k);
+    }
+    coarse[0] += zeros;
+    sum = 0;
+    const std::int64_t highSpan = WalkToThreshold(coarse.data(), spans, spans - 1, -1, threshold, sum);
+    if (highSpan >= 0) {
+        sum -= static_cast<std::int64_t>(coarse[static_cast<std::size_t>(highSpan)]);
+        const std::vector<GUIntBig> fine = fineOf(highSpan);
+        const auto size = static_cast<std::int64_t>(fine.size());
+        const std::int64_t k = WalkToThreshold(fine.data(), size, size - 1, -1, threshold, sum);
+        if (k >= 0)
+            max = static_cast<double>(highSpan * width + k);
+    }
 }
 
 } // namespace
@@ -133,38 +223,23 @@ void KRGORasterAccessorPlugin::CheckHistogram()
         double max = 0.0;
         if (band == nullptr || !ReadStretchRange(band, slot, min, max))
             continue;
-        const int buckets = BucketCountFor(max);
-        if (buckets == 0)
+        // The clip is defined for non-negative integer ranges only; others keep
+        // their plain minimum and maximum.
+        if (!(max >= 0.0) || max >= kMaxClipRange)
             continue;
-        std::unique_ptr<GUIntBig[]> counts(new (std::nothrow) GUIntBig[static_cast<size_t>(buckets)]());
-        if (!counts)
-            continue;
-        // GDAL's generic histogram: a driver's own saves what it computes (in an
-        // ".aux.xml" beside the raster, or beside the file a VRT reads).
-        (void)band->GDALRasterBand::GetHistogram(-0.5, max + 0.5, buckets, counts.get(), FALSE, FALSE, nullptr,
-                                                 nullptr);
-        m_histograms.Add(counts.get());
-        const GUIntBig* h = counts.release();
-
-        // Zero pixels are background, not data: they do not count toward the clip.
         const std::uint64_t pixels = m_nWidth * m_nHeight;
-        const std::uint64_t nonZero = pixels > h[0] ? pixels - h[0] : 0;
-        const std::int64_t threshold = detail::TruncateToInt(static_cast<double>(nonZero) * kClipFraction);
-        std::int64_t sum = 0;
-        for (int k = 1; k < buckets; ++k) {
-            sum += static_cast<std::int64_t>(h[k]);
-            if (sum >= threshold) {
-                min = k;
-                break;
-            }
-        }
-        sum = 0;
-        for (int k = buckets - 1; k >= 0; --k) {
-            sum += static_cast<std::int64_t>(h[k]);
-            if (sum >= threshold) {
-                max = k;
-                break;
-            }
+        if (max >= kMaxHistogramBuckets) {
+            ClipCoarseThenFine(*band, TruncateToInt64(max) + 1, pixels, min, max);
+        } else {
+            const int buckets = static_cast<int>(max) + 1;
+            std::unique_ptr<GUIntBig[]> counts(new (std::nothrow) GUIntBig[static_cast<size_t>(buckets)]());
+            if (!counts)
+                continue;
+            (void)band->GDALRasterBand::GetHistogram(-0.5, max + 0.5, buckets, counts.get(), FALSE, FALSE, nullptr,
+                                                     nullptr);
+            m_histograms.Add(counts.get());
+            const GUIntBig* h = counts.release();
+            ClipPerInteger(h, buckets, ClipThreshold(pixels, h[0]), min, max);
         }
         m_bandMin[slot] = min;
         m_bandMax[slot] = max;

@@ -4,6 +4,7 @@
 #include "KRGORasterAccessorPlugin.h"
 
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -42,17 +43,27 @@ enum TargetKind { kProj4 = 0, kEsriPrjFile = 1, kEsriText = 2, kOgcWkt = 3, kEps
 //! full size. Rows count up from the bottom edge when `bottomUp` (the block's
 //! top row is then GDAL row height - r1 - 1), else they are GDAL rows; the
 //! window holds GDAL rows either way, so it is read with the row flag clear.
-//! False when the block is empty or leaves the raster.
-bool BlockWindow(int r0, int r1, int c0, int c1, bool bottomUp, int width, int height, KRBandWindow& window)
+//! False when the block is empty or wider or taller than an int counts.
+bool BlockWindow(int r0, int r1, int c0, int c1, bool bottomUp, int height, KRBandWindow& window)
 {
-    if (r0 < 0 || c0 < 0 || r1 < r0 || c1 < c0 || r1 >= height || c1 >= width)
+    const long long w = static_cast<long long>(c1) - c0 + 1;
+    const long long h = static_cast<long long>(r1) - r0 + 1;
+    const long long top = bottomUp ? static_cast<long long>(height) - r1 - 1 : r0;
+    if (w < 1 || h < 1 || w > INT_MAX || h > INT_MAX || top < INT_MIN || top + h - 1 > INT_MAX)
         return false;
-    const int topRow = bottomUp ? height - r1 - 1 : r0;
     window = KRBandWindow();
-    window.pixels = KRRect2i(c0, topRow + (r1 - r0), c1, topRow);
-    window.winW = window.bufW = c1 - c0 + 1;
-    window.winH = window.bufH = r1 - r0 + 1;
+    window.pixels = KRRect2i(c0, static_cast<int>(top + h - 1), c1, static_cast<int>(top));
+    window.winW = window.bufW = static_cast<int>(w);
+    window.winH = window.bufH = static_cast<int>(h);
     return true;
+}
+
+//! GDAL reads a window only when it lies wholly within the raster.
+bool WithinRaster(const KRBandWindow& window, int width, int height)
+{
+    return window.pixels.left >= 0 && window.pixels.bottom >= 0 &&
+           static_cast<long long>(window.pixels.left) + window.winW <= width &&
+           static_cast<long long>(window.pixels.bottom) + window.winH <= height;
 }
 
 //! Bands 1 to `bands` of the window, pixel-interleaved at `bandBytes` a sample.
@@ -141,18 +152,21 @@ bool KRGORasterAccessorPlugin::BeginRead(int band)
 // The dataset's own size bounds the reads: after CreateRasterFile the size
 // members still describe the raster opened before.
 bool KRGORasterAccessorPlugin::DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip,
-                                           KRBandWindow& window)
+                                           KRBandWindow& window, bool& inside)
 {
     if (m_pDataset == nullptr || m_pBand == nullptr)
         return false;
     const bool bottomUp = (m_dPixelSizeY < 0.0) != flip;
-    return BlockWindow(firstRow, lastRow, firstCol, lastCol, bottomUp, m_pDataset->GetRasterXSize(),
-                       m_pDataset->GetRasterYSize(), window);
+    if (!BlockWindow(firstRow, lastRow, firstCol, lastCol, bottomUp, m_pDataset->GetRasterYSize(), window))
+        return false;
+    inside = WithinRaster(window, m_pDataset->GetRasterXSize(), m_pDataset->GetRasterYSize());
+    return true;
 }
 
+// A row off the raster is a read GDAL refuses: the line keeps what it held.
 bool KRGORasterAccessorPlugin::ReadScanline(KRRasterScanline& line, int row, int /*unused*/)
 try {
-    if (m_pDataset == nullptr || m_pBand == nullptr || row < 0 || row >= m_pDataset->GetRasterYSize())
+    if (m_pDataset == nullptr || m_pBand == nullptr)
         return false;
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int width = m_pDataset->GetRasterXSize();
@@ -160,42 +174,56 @@ try {
         static_cast<std::size_t>(width) * static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type));
     if (needed == 0 || line.GetData() == nullptr || line.GetSize() < needed)
         return false;
-    const CPLErr ignored = m_pBand->RasterIO(GF_Read, 0, row, width, 1, line.GetData(), width, 1, type, 0, 0, nullptr);
-    (void)ignored;
+    if (row >= 0 && row < m_pDataset->GetRasterYSize()) {
+        const CPLErr ignored =
+            m_pBand->RasterIO(GF_Read, 0, row, width, 1, line.GetData(), width, 1, type, 0, 0, nullptr);
+        (void)ignored;
+    }
     return true;
 } catch (...) {
     return false;
 }
 
+// A block that leaves the raster is a read GDAL refuses: the buffer keeps what
+// it held and the call still succeeds. A buffer too small for the block, or of
+// another sample size than the current band's, is refused before any read.
 bool KRGORasterAccessorPlugin::ReadPixels(KRPixelDataMultiBand& pixels, int firstRow, int lastRow, int firstCol,
                                           int lastCol, bool flip)
 try {
     KRBandWindow window;
-    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window))
+    bool inside = false;
+    if (m_pDataset == nullptr || m_pBand == nullptr || pixels.GetData() == nullptr)
         return false;
-    // The buffer must take the block in the current band's type without overrun.
+    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window, inside))
+        return true; // an empty block reads nothing
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int bands = pixels.GetBandCount();
     const int bandBytes = pixels.GetPerBandValueBytes();
     if (bands < 1 || bands > m_pDataset->GetRasterCount() || bandBytes < 1 ||
-        bandBytes != GDALGetDataTypeSizeBytes(type) || pixels.GetData() == nullptr)
+        bandBytes != GDALGetDataTypeSizeBytes(type))
         return false;
     // Both sides divided by the bytes of a pixel, so no product can overflow.
     const std::size_t pixelBytes = static_cast<std::size_t>(bands) * static_cast<std::size_t>(bandBytes);
     const std::size_t blockPixels = static_cast<std::size_t>(window.winW) * static_cast<std::size_t>(window.winH);
     if (pixels.GetDataBytes() / pixelBytes < blockPixels)
         return false;
-    ReadInterleaved(*m_pDataset, window, pixels.GetData(), type, bands, bandBytes);
+    if (inside)
+        ReadInterleaved(*m_pDataset, window, pixels.GetData(), type, bands, bandBytes);
     return true;
 } catch (...) {
     return false;
 }
 
+// A block that leaves the raster comes back as created, all zeros: a host may
+// use the buffer without looking. Null only without a raster, for an empty
+// block, or when the buffer cannot be made.
 KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int lastRow, int firstCol, int lastCol,
                                                            bool flip)
 try {
     KRBandWindow window;
-    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window) || GetRasterDataFormat() == RDF_None)
+    bool inside = false;
+    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window, inside) ||
+        GetRasterDataFormat() == RDF_None)
         return nullptr;
     CheckInitColorInfo();
 
@@ -206,6 +234,8 @@ try {
         new KRPixelDataMultiBand(window.winW, window.winH, bands, RDF_UInt8, false, 0.0, 0.0));
     if (colors->GetData() == nullptr)
         return nullptr;
+    if (!inside)
+        return colors.release();
 
     if (GetRasterDataFormat() == RDF_UInt8) {
         const int byteBytes = KRPixelDataMultiBand::GetPerBandValueBytes1(RDF_UInt8);
@@ -288,8 +318,9 @@ try {
 
     m_eOutDataType = dataType;
     m_nBandCount = bandCount;
-    // The raster served so far is closed, not leaked: the accessor now writes.
-    Close();
+    // The raster served so far is closed, not leaked, and its band goes with
+    // it; everything else the accessor knows stays as it was.
+    CloseDataset();
     if (!IsGdalDataType(dataType))
         return false;
     m_pDataset =
@@ -306,17 +337,20 @@ try {
 
 // Samples go to the last band. Int16 output truncates and wraps around (no
 // rounding, no clamping); any other type takes the floats as floats, which
-// GDAL converts to the raster's own type.
+// GDAL converts to the raster's own type. A window off the raster is a write
+// GDAL refuses: nothing is written and the call still succeeds.
 bool KRGORasterAccessorPlugin::WriteRasterFile(int x, int y, int width, int height, float* samples)
 try {
     if (m_pDataset == nullptr || m_nBandCount < 1 || m_nBandCount > m_pDataset->GetRasterCount())
         return false;
     GDALRasterBand* band = m_pDataset->GetRasterBand(m_nBandCount);
+    if (band == nullptr || samples == nullptr)
+        return false;
     const bool inside = x >= 0 && y >= 0 && width >= 1 && height >= 1 &&
                         static_cast<long long>(x) + width <= m_pDataset->GetRasterXSize() &&
                         static_cast<long long>(y) + height <= m_pDataset->GetRasterYSize();
-    if (band == nullptr || samples == nullptr || !inside)
-        return false;
+    if (!inside)
+        return true;
 
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     CPLErr ignored = CE_None;

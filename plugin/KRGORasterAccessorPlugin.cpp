@@ -47,13 +47,18 @@ void KRGORasterAccessorPlugin::Release()
     Close();
 }
 
-void KRGORasterAccessorPlugin::Close()
+void KRGORasterAccessorPlugin::CloseDataset()
 {
     if (m_pDataset != nullptr) {
         GDALClose(m_pDataset);
         m_pDataset = nullptr;
     }
     m_pBand = nullptr; // owned by the dataset
+}
+
+void KRGORasterAccessorPlugin::Close()
+{
+    CloseDataset();
     delete m_pDemData;
     m_pDemData = nullptr;
     delete m_pLatLonSRS;

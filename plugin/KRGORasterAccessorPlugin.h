@@ -182,11 +182,15 @@ private:
     //! One sample of such a buffer narrowed to a byte by the current band's type.
     unsigned char GetBandDataImgValue(void* buffer, int stride, int row, int col);
 
+    //! Closes the dataset and forgets its current band; nothing else.
+    void CloseDataset();
+
     // Direct reads.
     //! The block of inclusive rows and columns (rows counted up from the bottom
     //! when the row flag is set) as a window in GDAL rows; false without a
-    //! current band or when the block leaves the raster.
-    bool DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip, KRBandWindow& window);
+    //! current band or for an empty block. `inside`: GDAL can read it.
+    bool DirectBlock(int firstRow, int lastRow, int firstCol, int lastCol, bool flip, KRBandWindow& window,
+                     bool& inside);
     //! The display bytes of a non-byte raster: stretched when a stretch is in
     //! force, filter-coloured pixels moved off the filter colour.
     void StretchColors(KRPixelDataMultiBand& colors, const KRBandWindow& window);

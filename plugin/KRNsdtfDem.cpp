@@ -11,10 +11,12 @@
 #include <vector>
 
 #include <cpl_conv.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <ogr_spatialref.h>
 
 #include "KRBandWindow.h"
+#include "KRNsdtfDem.h"
 
 namespace KRC {
 
@@ -56,6 +58,8 @@ public:
     {
         m_pos = 0;
         m_end = 0;
+        m_pushedBack.clear();
+        m_endedLine = false;
         m_overlong = false;
         return m_file != nullptr && VSIFSeekL(m_file, 0, SEEK_SET) == 0;
     }
@@ -80,8 +84,30 @@ public:
             token.push_back(static_cast<char>(c));
             c = Get();
         }
+        m_endedLine = c < 0 || c == '\n';
         return !token.empty();
     }
+
+    //! The rest of the line of the last token (nothing when the token ended
+    //! it), without the line break; false at a line longer than a token may be.
+    bool RestOfLine(std::string& rest)
+    {
+        rest.clear();
+        if (m_endedLine)
+            return true;
+        for (int c = Get(); c >= 0 && c != '\n'; c = Get()) {
+            if (rest.size() == kMaxTokenLength) {
+                m_overlong = true;
+                return false;
+            }
+            rest.push_back(static_cast<char>(c));
+        }
+        m_endedLine = true;
+        return true;
+    }
+
+    //! Makes `token`, just read, the token read next, ending as it ended.
+    void PushBack(const std::string& token) { m_pushedBack = token + (m_endedLine ? "\n" : " "); }
 
 private:
     // The C locale's white space, whatever locale the host has set.
@@ -89,6 +115,11 @@ private:
 
     int Get()
     {
+        if (!m_pushedBack.empty()) {
+            const int c = static_cast<unsigned char>(m_pushedBack.front());
+            m_pushedBack.erase(0, 1);
+            return c;
+        }
         if (m_pos == m_end) {
             m_pos = 0;
             m_end = VSIFReadL(m_buffer.data(), 1, m_buffer.size(), m_file);
@@ -103,10 +134,12 @@ private:
     size_t m_pos = 0;
     size_t m_end = 0;
     std::uint64_t m_size = 0;
+    std::string m_pushedBack;
+    bool m_endedLine = false;
     bool m_overlong = false;
 };
 
-//! The twelve header tokens as both readers use them.
+//! The header as both readers use it, from either layout.
 struct DemHeader {
     KRString unit;
     double orientation = 0.0;
@@ -117,7 +150,13 @@ struct DemHeader {
     int rows = 0;
     int cols = 0;
     double divisor = 1.0;
+    bool keyed = false;        //!< the 2007 edition: Hzoom divides, -99999 marks nodata
+    double noData = -99999.0;  //!< file value of a cell without elevation (keyed layout)
 };
+
+constexpr double kKeyedNoData = -99999.0;
+constexpr double kSecondsPerDegree = 3600.0;
+constexpr int kMaxKeyedHeaderLines = 64;
 
 //! A row or column count: the number truncated toward zero, or 0 when it is
 //! not a positive count an int holds.
@@ -129,18 +168,30 @@ int ParseCount(const std::string& token)
     return static_cast<int>(value);
 }
 
-//! Reads the header. False when it is cut short, holds an overlong token, has
-//! counts that are not positive, counts more values than the file could hold
-//! (every value takes at least a digit and a separator), or places the grid
-//! nowhere (coordinates, spacings or the far edges they give not finite).
-bool ReadDemHeader(TokenReader& in, DemHeader& header)
+//! `text` without white space at either end.
+std::string Trimmed(const std::string& text)
+{
+    const char* space = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+bool SameNoCase(const std::string& a, const char* b)
+{
+    return EQUAL(a.c_str(), b);
+}
+
+//! The positional layout: twelve tokens, the magic first. Numbers are read as
+//! in the C locale, whatever the host process has set.
+bool ReadPositionalHeader(TokenReader& in, DemHeader& header)
 {
     std::string tokens[12];
     for (std::string& token : tokens) {
         if (!in.Next(token))
             return false;
     }
-    // Numbers are read as in the C locale, whatever the host process has set.
     header.unit = KRString(tokens[2].c_str());
     header.unit.TrimLeft();
     header.unit.TrimRight();
@@ -152,8 +203,84 @@ bool ReadDemHeader(TokenReader& in, DemHeader& header)
     header.rows = ParseCount(tokens[9]);
     header.cols = ParseCount(tokens[10]);
     header.divisor = CPLAtof(tokens[11].c_str());
+    return true;
+}
 
-    if (header.rows < 1 || header.cols < 1)
+//! The keyed layout of the 2007 edition: "Key:Value" lines in any order, up to
+//! the first token without a colon, the first value. The grid's place and size
+//! must be given; Alpha (the orientation, 0 for rows from the north), Hzoom
+//! (the divisor) and XYUnit have defaults; a compressed grid is refused, and
+//! coordinates in arc seconds are turned into degrees.
+bool ReadKeyedHeader(TokenReader& in, DemHeader& header)
+{
+    header.keyed = true;
+    header.unit = "M";
+    header.noData = kKeyedNoData;
+    int found = 0; // one bit per required key
+    std::string token;
+    std::string rest;
+    for (int n = 0; n < kMaxKeyedHeaderLines && in.Next(token); ++n) {
+        const std::size_t colon = token.find(':');
+        if (colon == std::string::npos) {
+            in.PushBack(token);
+            break;
+        }
+        if (!in.RestOfLine(rest))
+            return false;
+        const std::string key = token.substr(0, colon);
+        const std::string value = Trimmed(token.substr(colon + 1) + rest);
+        const double number = CPLAtof(value.c_str());
+        const struct {
+            const char* name;
+            double* target;
+            int bit;
+        } places[] = {{"X0", &header.x, 1},           {"Y0", &header.y, 2},
+                      {"DX", &header.dx, 4},          {"DY", &header.dy, 8},
+                      {"Alpha", &header.orientation, 0}, {"Hzoom", &header.divisor, 0}};
+        for (const auto& place : places) {
+            if (SameNoCase(key, place.name)) {
+                *place.target = number;
+                found |= place.bit;
+            }
+        }
+        if (SameNoCase(key, "Row")) {
+            header.rows = ParseCount(value);
+            found |= 16;
+        } else if (SameNoCase(key, "Col")) {
+            header.cols = ParseCount(value);
+            found |= 32;
+        } else if (SameNoCase(key, "XYUnit")) {
+            header.unit = KRString(value.c_str());
+        } else if (SameNoCase(key, "Compress") && number != 0.0) {
+            return false;
+        }
+    }
+    if (found != 63)
+        return false;
+    if (header.unit.CompareNoCase("S") == 0) {
+        header.x /= kSecondsPerDegree;
+        header.y /= kSecondsPerDegree;
+        header.dx /= kSecondsPerDegree;
+        header.dy /= kSecondsPerDegree;
+    }
+    return true;
+}
+
+//! Reads the header of either layout. False when it is cut short, holds an
+//! overlong token, has counts that are not positive, counts more values than
+//! the file could hold (every value takes at least a digit and a separator),
+//! or places the grid nowhere (coordinates, spacings or the far edges they give
+//! not finite).
+bool ReadDemHeader(TokenReader& in, DemHeader& header)
+{
+    header = DemHeader();
+    std::string first;
+    if (!in.Next(first))
+        return false;
+    in.PushBack(first);
+    const bool read = STARTS_WITH_CI(first.c_str(), "DataMark") ? ReadKeyedHeader(in, header)
+                                                                : ReadPositionalHeader(in, header);
+    if (!read || header.rows < 1 || header.cols < 1)
         return false;
     const std::uint64_t cells = static_cast<std::uint64_t>(header.rows) * static_cast<std::uint64_t>(header.cols);
     if (cells > in.Size() / 2)
@@ -204,6 +331,21 @@ GetchResult FillFromDemGrid(KRTerrainData& terrain, const KRRect2d& rect, KRTerr
 }
 
 } // namespace
+
+namespace detail {
+
+bool StartsAsNsdtfDem(const char* head, std::size_t size, bool demExtension)
+{
+    const std::string text(head, size);
+    if (demExtension && text.size() >= 9 && EQUALN(text.c_str(), "NSDTF-DEM", 9))
+        return true;
+    const std::string line = text.substr(0, text.find('\n'));
+    const std::size_t colon = line.find(':');
+    return colon != std::string::npos && SameNoCase(Trimmed(line.substr(0, colon)), "DataMark") &&
+           SameNoCase(Trimmed(line.substr(colon + 1)), "CNSDTF-DEM");
+}
+
+} // namespace detail
 
 // On any failure the accessor is left describing no raster (no band, no size,
 // no coordinate type), which makes the open fail and every fetch deliver nothing.
@@ -266,7 +408,7 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
         if (2 * CountValues(in, announced) < announced || !in.Rewind() || !ReadDemHeader(in, header))
             return;
         double divisor = header.divisor;
-        if (header.unit.CompareNoCase("K") == 0)
+        if (!header.keyed && header.unit.CompareNoCase("K") == 0)
             divisor *= 0.001;
 
         std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(header.cols, header.rows, RDF_Float32);
@@ -284,7 +426,10 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
         std::string token;
         // A short list ends early: the remaining cells keep the nodata value.
         for (long long k = 0; k < announced && in.Next(token); ++k) {
-            const float parsed = static_cast<float>(CPLAtof(token.c_str()));
+            const double value = CPLAtof(token.c_str());
+            if (header.keyed && value == header.noData)
+                continue; // the cell keeps the grid's own nodata value and stays out of the range
+            const float parsed = static_cast<float>(value);
             const double cell = static_cast<double>(static_cast<float>(static_cast<double>(parsed) / divisor));
             grid->SetValue(static_cast<int>(k / header.cols), static_cast<int>(k % header.cols), cell);
             if (!std::isfinite(cell))

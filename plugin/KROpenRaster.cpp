@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include <cpl_error.h>
 #include <gdal_priv.h>
 
 #include "KRBandWindow.h"
 #include "KRFile.h"
+#include "KRNsdtfDem.h"
 #include "KRReadOnlyDataset.h"
 
 namespace KRC {
@@ -31,15 +33,15 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-//! Up to the first nine bytes of the file as text; false when it cannot be opened.
-bool ReadMagic(const KRString& path, KRString& magic)
+//! The first bytes of the file; false when it cannot be opened as a file
+//! (which, for a name GDAL resolves itself, is no failure).
+bool ReadHead(const KRString& path, std::string& head)
 {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.Cstr(), "rb"));
     if (!file)
         return false;
-    char head[10] = {};
-    (void)std::fread(head, 1, 9, file.get());
-    magic = KRString(head); // a zero byte ends the text early, as in a C string
+    head.resize(detail::kNsdtfHeadBytes);
+    head.resize(std::fread(&head[0], 1, head.size(), file.get()));
     return true;
 }
 
@@ -63,23 +65,22 @@ bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path) try {
     // Probing unknown files is expected to fail now and then; keep the host's console quiet.
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
 
-    if (HasDemExtension(path)) {
-        KRString magic;
-        if (!ReadMagic(path, magic))
-            return false;
-        if (magic.CompareNoCase("NSDTF-DEM") == 0) {
-            m_bNsdtfDem = true;
-            // The header reader has no result of its own; a size it did not set
-            // must not be mistaken for the previous raster's.
-            m_nBandCount = 0;
-            m_nWidth = 0;
-            m_nHeight = 0;
-            ReadChinaDemInfo(m_strFileName);
-            if (m_nBandCount == 1 && m_nWidth > 0 && m_nHeight > 0)
-                return true;
-            m_bNsdtfDem = false;
-            return false;
-        }
+    std::string head;
+    const bool demExtension = HasDemExtension(path);
+    if (!ReadHead(path, head) && demExtension)
+        return false;
+    if (detail::StartsAsNsdtfDem(head.data(), head.size(), demExtension)) {
+        m_bNsdtfDem = true;
+        // The header reader has no result of its own; a size it did not set
+        // must not be mistaken for the previous raster's.
+        m_nBandCount = 0;
+        m_nWidth = 0;
+        m_nHeight = 0;
+        ReadChinaDemInfo(m_strFileName);
+        if (m_nBandCount == 1 && m_nWidth > 0 && m_nHeight > 0)
+            return true;
+        m_bNsdtfDem = false;
+        return false;
     }
 
     m_pDataset = GDALDataset::FromHandle(GDALOpenEx(path.Cstr(), GDAL_OF_RASTER, nullptr, nullptr, nullptr));

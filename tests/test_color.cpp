@@ -144,8 +144,10 @@ TEST_F(ColorTest, SixteenBitBandsAreStretchedIntoImagesWithGamma)
     }
 }
 
-// The clip cuts a quarter percent of the non-zero pixels at each end; ranges
-// with no sensible integer buckets keep their plain minimum and maximum.
+// The clip cuts a quarter percent of the non-zero pixels at each end, counting
+// the integers 0 to the band's maximum (values above a stale stored maximum do
+// not count), however wide that range is up to 32 bits; other ranges keep
+// their plain minimum and maximum.
 TEST_F(ColorTest, HistogramClip)
 {
     const struct {
@@ -154,7 +156,14 @@ TEST_F(ColorTest, HistogramClip)
         std::function<double(int)> value; // of the pixel index
         double min, max;                  // stretch range after preparation
         int buffers;                      // histogram buffers allocated
+        double storedMax = 0.0;           // a stale maximum the file claims; 0: the true one
     } cases[] = {
+        // 1 to 4,999,996 in steps of 5: the 2500th value from each end.
+        {GDT_Int32, 1000, 1000, [](int i) { return 1 + 5.0 * i; }, 12496, 4987501, 0},
+        // 3 to 4,095,000,003 in steps of a million: the 10th value from each end.
+        {GDT_UInt32, 64, 64, [](int i) { return 3 + 1e6 * i; }, 9000003, 4086000003.0, 0},
+        // Only values up to 5,000,000 count at the top (those of i < 2500).
+        {GDT_Int32, 64, 64, [](int i) { return 1 + 2000.0 * i; }, 18001, 4980001, 0, 5e6},
         // 300 non-zero pixels: the threshold is 0, so the clip is 1 and the truncated maximum.
         {GDT_UInt16, 64, 64, [](int i) { return i < 300 ? 5 + 3 * i : 0; }, 1, 902, 1},
         // 1 to 4000, ten pixels each, and a band of zeros that does not count: 100 pixels cut each end.
@@ -170,12 +179,17 @@ TEST_F(ColorTest, HistogramClip)
             }};
         const std::string path = m_dir.File(std::to_string(++m_files) + ".tif");
         ASSERT_TRUE(WriteAndOpen(m_p, path, layout));
+        if (t.storedMax > 0.0) {
+            Probe::m_bandMax(m_p)[0] = t.storedMax;
+            Probe::m_bandHasMin(m_p)[0] = true;
+        }
         m_p.SetStetchType(2);
         m_p.CheckInitColorInfo();
         EXPECT_TRUE(Probe::m_histogramState(m_p));
         EXPECT_EQ(Probe::m_bandMin(m_p)[0], t.min);
         EXPECT_EQ(Probe::m_bandMax(m_p)[0], t.max);
         EXPECT_EQ(Probe::m_histograms(m_p).GetSize(), t.buffers);
+        EXPECT_EQ(m_p.GetStretchValue(t.min - 100, 0), 0.0);
     }
 }
 

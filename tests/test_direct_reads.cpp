@@ -80,33 +80,43 @@ TEST_F(DirectReadTest, BlockAndScanlineRows)
     }
 }
 
-// Rectangles off the raster and buffers that do not fit the block or the
-// band's type: a failure value, the buffer untouched.
-TEST_F(DirectReadTest, BlocksThatDoNotFitAreRefused)
+// A block off the raster is a read GDAL refuses: the call succeeds and the
+// buffer keeps what it held (ReadColors: a new buffer of zeros). A buffer that
+// does not fit the block or the band's type is refused, untouched.
+TEST_F(DirectReadTest, BlocksOffTheRasterReadNothing)
 {
     ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), Grid(2, GDT_UInt16)) && m_p.BeginRead(1));
     const struct {
+        bool accepted;
         int w, h, bands;
         enumRasterDataFromat format;
         int r0, r1, c0, c1;
-    } bad[] = {
-        {2, 1, 1, RDF_UInt16, 0, 1, 0, 1}, // one row short
-        {2, 2, 1, RDF_UInt8, 0, 1, 0, 1},  // bytes, not 16-bit samples
-        {2, 2, 3, RDF_UInt16, 0, 1, 0, 1}, // more bands than the raster
-        {2, 2, 1, RDF_UInt16, 3, 4, 0, 1}, // past the last row
-        {2, 2, 1, RDF_UInt16, 0, 1, 4, 5}, // past the last column
+        bool flip;
+    } cases[] = {
+        {false, 2, 1, 1, RDF_UInt16, 0, 1, 0, 1, false}, // one row short
+        {false, 2, 2, 1, RDF_UInt8, 0, 1, 0, 1, false},  // bytes, not 16-bit samples
+        {false, 2, 2, 3, RDF_UInt16, 0, 1, 0, 1, false}, // more bands than the raster
+        {true, 2, 2, 1, RDF_UInt16, 3, 4, 0, 1, false},  // past the last row
+        {true, 2, 2, 1, RDF_UInt16, 3, 4, 0, 1, true},   // past the bottom, counted from the top
+        {true, 2, 2, 1, RDF_UInt16, 0, 1, 4, 5, false},  // past the last column
+        {true, 2, 2, 1, RDF_UInt16, 0, 1, -1, 0, false}, // before the first column
     };
-    for (const auto& tc : bad) {
-        KRPixelDataMultiBand small(tc.w, tc.h, tc.bands, tc.format, false, 0.0, 0.0);
-        std::memset(small.GetData(), 0xAB, small.GetDataBytes());
-        EXPECT_FALSE(m_p.ReadPixels(small, tc.r0, tc.r1, tc.c0, tc.c1, false)) << tc.r0 << " " << tc.c0;
-        for (size_t i = 0; i < small.GetDataBytes(); ++i)
-            ASSERT_EQ(small.GetData()[i], 0xAB);
+    for (const auto& tc : cases) {
+        KRPixelDataMultiBand block(tc.w, tc.h, tc.bands, tc.format, false, 0.0, 0.0);
+        std::memset(block.GetData(), 0xAB, block.GetDataBytes());
+        EXPECT_EQ(m_p.ReadPixels(block, tc.r0, tc.r1, tc.c0, tc.c1, tc.flip), tc.accepted) << tc.r0 << " " << tc.c0;
+        for (size_t i = 0; i < block.GetDataBytes(); ++i)
+            ASSERT_EQ(block.GetData()[i], 0xAB);
+        if (tc.accepted) {
+            EXPECT_EQ(Colors(tc.r0, tc.r1, tc.c0, tc.c1, tc.flip), std::vector<int>(2 * 2 * 2, 0));
+        }
     }
-    EXPECT_TRUE(Colors(3, 4, 0, 1).empty());
     KRRasterScanline line(10), shortLine(9); // five 2-byte samples
-    EXPECT_TRUE(m_p.ReadScanline(line, 3, 0));
-    EXPECT_FALSE(m_p.ReadScanline(line, 4, 0));
+    for (const int row : {-1, 4}) {
+        std::memset(line.GetData(), 0xAB, 10);
+        EXPECT_TRUE(m_p.ReadScanline(line, row, 0));
+        EXPECT_EQ(line.GetData()[9], 0xAB);
+    }
     EXPECT_FALSE(m_p.ReadScanline(shortLine, 0, 0));
 }
 

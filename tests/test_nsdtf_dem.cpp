@@ -1,4 +1,5 @@
 // NSDTF-DEM elevation text files: header, values, divisor, and terrain in degrees and in metres.
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -29,16 +30,24 @@ template <class F> std::string Values(int rows, int cols, F f)
 }
 const std::string kZeros = Values(5, 6, [](int, int) { return 0; });
 
-//! The default header (degrees: lon 100..102.5 in 6 columns, lat 39..40 in 5 rows), tokens changed, then values.
-enum Field { kUnit = 2, kOrientation, kDx = 7, kRows = 9, kCols, kDivisor };
-std::string Dem(const std::vector<std::pair<Field, std::string>>& changes, const std::string& values = kZeros)
+//! The default header (degrees: lon 100..102.5 in 6 columns, lat 39..40 in 5 rows), tokens changed, then
+//! values; positional, or in the keyed layout of the 2007 edition (CRLF lines, as such files come).
+enum Field { kUnit = 2, kOrientation, kCompress, kX, kY, kDx, kDy, kRows, kCols, kDivisor };
+std::string Dem(const std::vector<std::pair<Field, std::string>>& changes, const std::string& values = kZeros,
+                bool keyed = false)
 {
     std::string tokens[] = {"NSDTF-DEM", "1.0", "D", "0", "0", "100", "40", "0.5", "0.25", "5", "6", "1"}, text;
     for (const auto& change : changes)
         tokens[change.first] = change.second;
-    for (const std::string& t : tokens)
-        text += t + "\n";
-    return text + values;
+    const char* keys[] = {"DataMark", "Version", "XYUnit", "Alpha", "Compress", "X0",
+                          "Y0",       "DX",      "DY",     "Row",   "Col",      "Hzoom"};
+    if (keyed) {
+        tokens[0] = "CNSDTF-DEM";
+        tokens[1] = "GB/T 17798-2007";
+    }
+    for (size_t i = 0; i < std::size(tokens); ++i)
+        text += keyed ? std::string(keys[i]) + ":" + tokens[i] + "\r\n" : tokens[i] + "\n";
+    return text + (keyed ? "ValueType:Integer\r\nZUnit:M\r\n" : "") + values;
 }
 
 class NsdtfTest : public ::testing::Test {
@@ -147,14 +156,17 @@ std::string PlaneDem(bool northFirst, bool hole = false)
                }));
 }
 
-// Rows from the north or the south, flipped (mirrored) or not: inside and past every edge the plane, and 0
-// beyond; wholly outside nothing is delivered.
+// Rows from the north or the south, flipped (mirrored) or not, either layout: inside and past every edge the
+// plane, and 0 beyond; wholly outside nothing is delivered.
 TEST_F(NsdtfTest, GeographicFollowsPlaneAndStaysZeroBeyond)
 {
-    for (int k = 0; k < 4; ++k) {
-        const bool northFirst = k & 1, flip = k & 2;
+    for (int k = 0; k < 8; ++k) {
+        const bool northFirst = k & 1, flip = k & 2, keyed = k & 4;
         SCOPED_TRACE(k);
-        ASSERT_TRUE(m_p.OpenForRead(Write("plane" + std::to_string(k) + ".dem", PlaneDem(northFirst)).c_str()));
+        const std::string text = keyed ? Dem({{kOrientation, northFirst ? "0" : "1"}}, PlaneDem(northFirst).substr(
+                                                                                        Dem({}, "").size()), true)
+                                       : PlaneDem(northFirst);
+        ASSERT_TRUE(m_p.OpenForRead(Write("plane" + std::to_string(k) + (keyed ? ".GRD" : ".dem"), text).c_str()));
         const auto plane = [&](double lon, double lat) { return Plane(lon, flip ? 79 - lat : lat); };
         auto dst = MakeGrid(17, 17);
         for (const KRRect2d& rect : {KRRect2d(100.25, 39.875, 102.25, 39.125), KRRect2d(99, 40.5, 103.5, 38.5)}) {
@@ -208,18 +220,77 @@ TEST_F(NsdtfTest, MetricGridNeedsProjection)
     ExpectSamples(*dst, rect, 1e-6, [&](double x, double y) { return utm.Forward(x, y), plane(x, y); });
 }
 
-// Real CNSDTF grids (skipped when absent) use the newer keyword layout: refused rather than half read.
-TEST_F(NsdtfTest, RealKeywordLayoutRefused)
+// The keyed layout of the 2007 edition, in a file of any name: keys in any order and case, a space after the
+// colon, values wrapped as they like (one line of them longer than a header line may be); Hzoom divides, and
+// -99999 is nodata: sampled as 0 and out of the value range. Coordinates in arc seconds become degrees. A
+// compressed grid, a missing key, or the key line's magic in a ".dem" file's positional place are refused.
+TEST_F(NsdtfTest, KeyedLayoutOf2007)
 {
-    for (const std::string name : {"TEST1.GRD", "TEST2.GRD", "TEST3.GRD", "TEST4.GRD"}) {
-        const std::string path = std::string(KR_REAL_DATA_DIR) + "/cnsdtfl/cgrd/" + name;
-        if (!std::filesystem::exists(path))
-            GTEST_SKIP() << "real data absent: " << path;
-        ReadInfo(path);
-        EXPECT_EQ(Probe::m_nBandCount(m_p), 0) << name;
-        std::filesystem::copy_file(path, m_dir.File(name + ".dem"));
-        EXPECT_FALSE(m_p.OpenForRead(m_dir.File(name + ".dem").c_str())) << name;
+    const std::string row = Values(1, 120, [](int, int c) { return 100000 + c; });
+    const struct {
+        std::string name, text;
+        bool opens;
+        double first = 0, min = 0, max = 0; //!< grid cell (0, 0) and the value range
+    } cases[] = {
+        {"a.GRD", Dem({{kDivisor, "1000"}}, "-99999 2500 " + kZeros.substr(4), true), true, -9999, 0, 2.5},
+        {"b.txt", "  datamark: CNSDTF-DEM \nY0: 40\nCol: 120\nrow: 1\nDX:0.5\nDY:0.5\nX0:100\nXYUnit:D\n" + row, true,
+         100000, 100000, 100119},
+        {"c.GRD", Dem({{kCompress, "1"}}, kZeros, true), false},
+        {"d.GRD", Dem({}, kZeros, true).replace(0, 8, "DataMarc"), false},
+        {"e.GRD", Dem({}, kZeros, true).replace(Dem({}, "", true).find("Row:"), 4, "Rows:"), false},
+        {"f.dem", "NSDTF-DEM\n" + Dem({}, kZeros, true), false},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        ASSERT_EQ(m_p.OpenForRead(Write(tc.name, tc.text).c_str()), tc.opens);
+        if (!tc.opens)
+            continue;
+        EXPECT_EQ(m_p.GetProjType(), 1);
+        const KRTerrainData* grid = ReadData(m_p.GetFileName().Cstr());
+        ASSERT_NE(grid, nullptr);
+        EXPECT_EQ(grid->GetValue(0, 0), tc.first);
+        EXPECT_TRUE(m_p.IsMinMaxValid() && m_p.GetMinValue() == tc.min && m_p.GetMaxValue() == tc.max);
     }
+    ASSERT_TRUE(m_p.OpenForRead(Write("sec.GRD", Dem({{kUnit, "S"}, {kX, "360000"}, {kY, "144000"}, {kDx, "1800"},
+                                                       {kDy, "900"}}, kZeros, true)).c_str()));
+    ExpectRectNear(m_p.GetSrcBounds().GetGeoBounds(), kGridBox);
+    auto dst = MakeGrid(6, 5);
+    ASSERT_TRUE(m_p.OpenForRead(Write("hole.GRD", Dem({}, "-99999 " + PlaneDem(true).substr(Dem({}, "").size() + 4),
+                                                      true)).c_str()));
+    ASSERT_EQ(m_p.FetchTerrainData(dst.get(), kGridBox, false), GetchResult_Delivered);
+    EXPECT_EQ(std::make_pair(dst->GetValue(4, 0), dst->GetValue(4, 1)), std::make_pair(0.0, Plane(100.5, 40)));
+}
+
+// Real CNSDTF grids of the 2007 edition (skipped when absent), in metres: the sample values of the small ones,
+// the third one's rows as the fourth's first, and terrain once a system is imported (Gauss-Kruger at 114 E).
+TEST_F(NsdtfTest, RealKeyedGrids)
+{
+    const std::string dir = std::string(KR_REAL_DATA_DIR) + "/cnsdtfl/cgrd/";
+    if (!std::filesystem::exists(dir + "TEST4.GRD"))
+        GTEST_SKIP() << "real data absent: " << dir;
+    const auto grid = [&](const std::string& name) {
+        EXPECT_TRUE(m_p.OpenForRead((dir + name).c_str())) << name;
+        EXPECT_EQ(m_p.GetProjType(), 0);
+        const KRTerrainData* data = ReadData(dir + name);
+        return data != nullptr ? std::vector<float>(static_cast<const float*>(data->GetData()),
+                                                     static_cast<const float*>(data->GetData()) +
+                                                         data->GetWidth() * data->GetHeight())
+                               : std::vector<float>();
+    };
+    EXPECT_EQ(grid("TEST1.GRD"), (std::vector<float>{100, 200, 300, 400}));
+    EXPECT_EQ(grid("TEST2.GRD").size(), 40u);
+    const std::vector<float> head = grid("TEST3.GRD"), all = grid("TEST4.GRD");
+    ASSERT_EQ(all.size(), 371u * 495u);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), all.begin()));
+    EXPECT_NEAR(m_p.GetMinValue(), 39.912, 1e-4);
+    EXPECT_NEAR(m_p.GetMaxValue(), 103.787, 1e-4);
+    ExpectRectNear(m_p.GetSrcBounds().GetGeoBounds(), KRRect2d(414150, 3126512.5, 420325, 3121887.5));
+    ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=tmerc +lon_0=114 +k=1 +x_0=500000 +a=6378140 +rf=298.257"));
+    auto dst = MakeGrid(33, 33);
+    const KRRect2d& box = m_p.GetLatLonBounds().GetGeoBounds();
+    ASSERT_EQ(m_p.FetchTerrainData(dst.get(), box, false), GetchResult_Delivered);
+    const float middle = static_cast<float>(dst->GetValue(16, 16));
+    EXPECT_TRUE(middle > 39.9f && middle < 103.8f) << middle;
 }
 
 } // namespace

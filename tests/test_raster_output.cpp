@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
+#include "KRPluginProbe.h"
 #include "KRTestSupport.h"
 
 using namespace KRC;
@@ -156,14 +157,37 @@ TEST_F(OutputTest, CreatesWgs84GeoTiffsAndWritesTheLastBandByOutputType)
     EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "JPEG");
 }
 
+// A window GDAL refuses writes nothing, and the call still succeeds; only a
+// missing band (nothing created) or missing samples fail.
+TEST_F(OutputTest, WindowsOffTheRasterWriteNothing)
+{
+    std::vector<float> samples(64, 7.0f);
+    EXPECT_FALSE(m_p.WriteRasterFile(0, 0, 1, 1, samples.data()));
+    ASSERT_TRUE(Create(1, GDT_Int16));
+    const int windows[][4] = {{3, 1, 2, 2}, {0, 0, 0, 0}, {-1, 0, 2, 2}, {0, 0, 5, 1}, {0, 2, 1, 1}};
+    for (const auto& w : windows)
+        EXPECT_TRUE(m_p.WriteRasterFile(w[0], w[1], w[2], w[3], samples.data())) << w[0] << " " << w[2];
+    EXPECT_FALSE(m_p.WriteRasterFile(0, 0, 1, 1, nullptr));
+    GDALDatasetUniquePtr ds = Written();
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(ReadBand(*ds, 1), std::vector<double>(8, 0.0));
+}
+
 // The dataset open before is closed, not leaked; a missing GeoTIFF driver
 // changes nothing.
 TEST_F(OutputTest, ReplacesTheOpenDatasetAndFailsCleanly)
 {
     const int before = OpenDatasetCount();
-    ASSERT_TRUE(m_p.OpenForRead(m_dir.File("geo.tif").c_str()));
+    ASSERT_TRUE(m_p.OpenForRead(m_dir.File("utm.tif").c_str()));
     ASSERT_TRUE(Create(1, GDT_Int16));
     EXPECT_EQ(OpenDatasetCount(), before + 1);
+    // Only the dataset and its band change: the coordinate system, its
+    // transformations and the open state stay the previous raster's.
+    EXPECT_EQ(m_p.GetProjType(), 2);
+    EXPECT_TRUE(KRGORasterAccessorPluginProbe::m_bOpened(m_p));
+    double x = 9.0, y = 47.0;
+    m_p.LatLonToProPnt(x, y, x, y);
+    EXPECT_NEAR(x, 500000.0, 1e-6); // 9 E is zone 32's central meridian
     KRPixelDataMultiBand pixels(1, 1, 1, RDF_Int16, false, 0.0, 0.0);
     EXPECT_FALSE(m_p.ReadPixels(pixels, 0, 0, 0, 0, false)); // no current band until BeginRead
 
