@@ -107,7 +107,7 @@ Accessor NewAccessor(const Globals& globals)
 
 void AddSource(CLI::App& cmd, Source& source)
 {
-    cmd.add_option("raster", source.raster, "raster file (any GDAL raster, or an NSDTF-DEM .dem file)")
+    cmd.add_option("raster", source.raster, "raster file (any GDAL raster, or an NSDTF-DEM grid: a .dem file or a 2007-edition .GRD)")
         ->required()
         ->transform(kAbsolutePath);
     cmd.add_option("--proj4", source.proj4, "coordinate system to import after opening (for metric NSDTF-DEM files)");
