@@ -1,5 +1,7 @@
-// Opening rasters: routing, formats, band statistics, nodata, filter colour, reopening, real rasters vs GDAL.
+// Opening rasters: routing, band types, statistics, nodata and the filter colour, reopening, and where a raster
+// lies (its geotransform, a world file, the ".prj" fallback), with real rasters checked against GDAL.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +16,8 @@
 #include "KRPluginProbe.h"
 #include "KRTestSupport.h"
 
+using KRC::KRRect2d;
+using krtest::ExpectRectNear;
 using Probe = KRC::KRGORasterAccessorPluginProbe;
 
 namespace {
@@ -24,18 +28,23 @@ void StoreStatistics(const std::string& path, int band, double min, double max)
     ASSERT_TRUE(ds && ds->GetRasterBand(band)->SetStatistics(min, max, (min + max) / 2, 1.0) == CE_None);
 }
 
-//! A 4 x 4 Float32 GeoTIFF layout of `count` bands at (10, 50), half a degree a pixel.
+//! A 4 x 4 Float32 layout of `count` bands at (10, 50), half a degree a pixel.
 krtest::RasterLayout Bands(int count, std::vector<double> noData = {})
 {
-    return {
-        4, 4, count, GDT_Float32, {10.0, 0.5, 0.0, 50.0, 0.0, -0.5}, "", std::move(noData), krtest::RasterLayout().value};
+    return {4,
+            4,
+            count,
+            GDT_Float32,
+            {10.0, 0.5, 0.0, 50.0, 0.0, -0.5},
+            "",
+            std::move(noData),
+            [](int, int, int) {
+                return 0.0; }};
 }
 
 class OpenTest : public ::testing::Test {
 protected:
-    void SetUp() override { GDALAllRegister(); }
-
-    //! Erdas Imagine ("HFA") keeps one nodata value per band, which a GeoTIFF cannot.
+    //! Erdas Imagine ("HFA") keeps one nodata value per band, which a GeoTIFF cannot. A BMP has no geotransform.
     std::string Write(const std::string& name, const krtest::RasterLayout& layout, const char* driver = "GTiff")
     {
         EXPECT_TRUE(krtest::WriteRaster(m_dir.File(name), layout, driver)) << name;
@@ -49,6 +58,7 @@ protected:
             values.push_back(Probe::m_activeNoData(m_p)[i]);
         return values;
     }
+    const KRRect2d& Src() { return Probe::m_srcBounds(m_p).GetGeoBounds(); }
 
     krtest::TempDir m_dir;
     KRC::KRGORasterAccessorPlugin m_p;
@@ -56,15 +66,12 @@ protected:
 
 TEST_F(OpenTest, DemExtensionRoutesAndBandTypesMapToTheHostsFormats)
 {
-    for (const std::string ext : {".dem", ".DEM"}) {
-        SCOPED_TRACE(ext);
-        EXPECT_FALSE(Open(m_dir.File("absent" + ext))); // missing: failed, yet an open attempt
-        EXPECT_TRUE(Probe::m_bOpened(m_p) && Probe::m_pDataset(m_p) == nullptr && !Probe::m_bNsdtfDem(m_p));
-        ASSERT_TRUE(Open(Write("tiff" + ext, Bands(1))) && Probe::m_pDataset(m_p) && !Probe::m_bNsdtfDem(m_p));
-        // An NSDTF header without its grid fails, even after a one-band raster whose size could pass for it.
-        krtest::WriteText(m_dir.File("broken" + ext), "NSDTF-DEM");
-        EXPECT_FALSE(Open(m_dir.File("broken" + ext)) || Probe::m_bNsdtfDem(m_p));
-    }
+    EXPECT_FALSE(Open(m_dir.File("absent.DEM"))); // missing: failed, yet an open attempt
+    EXPECT_TRUE(Probe::m_bOpened(m_p) && Probe::m_pDataset(m_p) == nullptr && !Probe::m_bNsdtfDem(m_p));
+    ASSERT_TRUE(Open(Write("tiff.dem", Bands(1))) && Probe::m_pDataset(m_p) && !Probe::m_bNsdtfDem(m_p));
+    // An NSDTF header without its grid fails, even after a one-band raster whose size could pass for it.
+    krtest::WriteText(m_dir.File("broken.dem"), "NSDTF-DEM");
+    EXPECT_FALSE(Open(m_dir.File("broken.dem")) || Probe::m_bNsdtfDem(m_p));
 
     // GDAL's type, then the host's sample format and pixel format
     const std::tuple<GDALDataType, int, int> cases[] = {
@@ -84,54 +91,49 @@ TEST_F(OpenTest, DemExtensionRoutesAndBandTypesMapToTheHostsFormats)
                 static_cast<int>(m_p.GetRasterDataFormat()) == 0);
 }
 
-//! Name, band count, stored (min, max) per band (min > max: none stored), then the expected range.
-using RangeCase = std::tuple<const char*, int, std::vector<std::pair<double, double>>, bool, double, double>;
-
-class RangeTest : public OpenTest, public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(RangeTest, RangeSpansTheBandsStatistics)
+// 4 x 4 bands of c + 10r, but -7.5 at (1, 1) and band 1's nodata at (3, 3), which must not count. Band count,
+// stored (min, max) per band (min > max: none stored), then whether the range is valid and the range.
+TEST_F(OpenTest, RangeSpansTheBandsStatistics)
 {
-    const auto& [name, bands, stored, valid, min, max] = GetParam();
-    // 5 x 3, c + 10r but -7.5 at (1, 1) and nodata (band 1) at (4, 2), which must not count.
-    const krtest::RasterLayout layout{
-        5, 3, bands, GDT_Float32, Bands(1).geoTransform, "", {-9999.0}, [](int, int c, int r) {
-            return c == 1 && r == 1 ? -7.5 : c == 4 && r == 2 ? -9999.0 : c + 10.0 * r;
-        }};
-    const std::string path = Write("range.tif", layout);
-    const auto has = [&stored = stored](size_t b) { return b < stored.size() && stored[b].first <= stored[b].second; };
-    for (size_t b = 0; b < stored.size(); ++b)
-        if (has(b))
-            StoreStatistics(path, static_cast<int>(b) + 1, stored[b].first, stored[b].second);
-    ASSERT_TRUE(Open(path));
-    EXPECT_EQ(std::tuple(Probe::m_bMinMaxValid(m_p), Probe::m_dMinValue(m_p), Probe::m_dMaxValue(m_p)),
-              std::tuple(valid, min, max));
-    for (int b = 0; bands > 1 && b < std::min(bands, 4); ++b) // four band slots: stored values only
-        EXPECT_TRUE(Probe::m_bandHasMax(m_p)[b] == has(b) && Probe::m_bandHasMin(m_p)[b] == has(b) &&
-                    (!has(b) || std::pair(Probe::m_bandMin(m_p)[b], Probe::m_bandMax(m_p)[b]) == stored[b]))
-            << b;
+    const std::tuple<int, std::vector<std::pair<double, double>>, bool, double, double> cases[] = {
+        {1, {}, true, -7.5, 32.0},                                          // one band: scanned exactly
+        {1, {{-100, 1000}}, true, -100, 1000},                              // stored statistics win
+        {3, {}, false, 1e100, -1e100},                                      // several: never scanned
+        {3, {{5, 50}, {1, 0}, {-20, 30}}, false, -20, 50},                  // one unknown band invalidates
+        {5, {{0, 10}, {0, 20}, {0, 30}, {0, 40}, {-3, 99}}, true, -3, 99}}; // the fifth counts, without a slot
+    krtest::RasterLayout layout = Bands(1, {-9999.0});
+    layout.value = [](int, int c, int r) {
+        return c == 1 && r == 1 ? -7.5 : c == 3 && r == 3 ? -9999.0 : c + 10.0 * r;
+    };
+    int index = 0;
+    for (const auto& [bands, stored, valid, min, max] : cases) {
+        SCOPED_TRACE(index);
+        layout.bands = bands;
+        const std::string path = Write("range" + std::to_string(index++) + ".tif", layout);
+        const auto has = [&stored = stored](size_t b) {
+            return b < stored.size() && stored[b].first <= stored[b].second;
+        };
+        for (size_t b = 0; b < stored.size(); ++b)
+            if (has(b))
+                StoreStatistics(path, static_cast<int>(b) + 1, stored[b].first, stored[b].second);
+        ASSERT_TRUE(Open(path));
+        EXPECT_EQ(std::tuple(Probe::m_bMinMaxValid(m_p), Probe::m_dMinValue(m_p), Probe::m_dMaxValue(m_p)),
+                  std::tuple(valid, min, max));
+        for (int b = 0; bands > 1 && b < std::min(bands, 4); ++b) // four band slots: stored values only
+            EXPECT_TRUE(Probe::m_bandHasMax(m_p)[b] == has(b) && Probe::m_bandHasMin(m_p)[b] == has(b) &&
+                        (!has(b) || std::pair(Probe::m_bandMin(m_p)[b], Probe::m_bandMax(m_p)[b]) == stored[b]))
+                << b;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Statistics, RangeTest,
-    ::testing::Values(
-        RangeCase{"OneBandScannedExactly", 1, {}, true, -7.5, 23.0},
-        RangeCase{"OneBandStoredWins", 1, {{-100, 1000}}, true, -100, 1000},
-        RangeCase{"ThreeBandsNoneStored", 3, {}, false, 1e100, -1e100},
-        RangeCase{"OneUnknownBandInvalidates", 3, {{5, 50}, {1, 0}, {-20, 30}}, false, -20, 50},
-        RangeCase{"FifthBandCountsWithoutASlot", 5, {{0, 10}, {0, 20}, {0, 30}, {0, 40}, {-3, 99}}, true, -3, 99}),
-    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(std::get<0>(info.param)); });
 
 TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourReplacesIt)
 {
     ASSERT_TRUE(Open(Write("all.img", Bands(3, {1.0, 2.0, -3.5}), "HFA")));
-    EXPECT_TRUE(Probe::m_bNoDataActive(m_p) && ActiveNoData() == std::vector<double>({1.0, 2.0, -3.5}));
     bool hasNoData = false;
-    EXPECT_TRUE(m_p.GetNoDataValue(hasNoData) == 1.0 && hasNoData); // band 1 is current
-
-    KRC::KRGORasterAccessorPlugin other;
-    ASSERT_TRUE(other.OpenForRead(Write("some.img", Bands(3, {1.0, 2.0}), "HFA").c_str())); // band 3: none
-    EXPECT_TRUE(!Probe::m_bNoDataActive(other) && Probe::m_activeNoData(other).GetSize() == 0);
-    EXPECT_TRUE(Probe::m_noDataValues(other).GetSize() == 3 && Probe::m_noDataValues(other)[1] == 2.0);
+    EXPECT_TRUE(Probe::m_bNoDataActive(m_p) && ActiveNoData() == std::vector<double>({1.0, 2.0, -3.5}));
+    EXPECT_TRUE(m_p.GetNoDataValue(hasNoData) == 1.0 && hasNoData);    // band 1 is current
+    ASSERT_TRUE(Open(Write("some.img", Bands(3, {1.0, 2.0}), "HFA"))); // band 3: none
+    EXPECT_TRUE(!Probe::m_bNoDataActive(m_p) && Probe::m_noDataValues(m_p)[1] == 2.0);
 
     // The filter colour replaces the nodata values, here on five bands.
     ASSERT_TRUE(Open(Write("five.img", Bands(5, {7.0, 8.0, 9.0, 10.0, 11.0}), "HFA")));
@@ -142,7 +144,6 @@ TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourRe
     EXPECT_EQ(Probe::m_dNoDataTolerance(m_p), 3.0);
     EXPECT_EQ(ActiveNoData(), std::vector<double>({255.0, 127.5, 63.75, 191.25, 0.0})); // r, g, b, a, 0
     m_p.SetFilterColorUsed(false);
-    EXPECT_EQ(Probe::m_dNoDataTolerance(m_p), 1e-10);
     EXPECT_EQ(ActiveNoData(), std::vector<double>({7.0, 8.0, 9.0, 10.0, 11.0})); // the bands' own come back
 
     // Without nodata, switching the colour off keeps its values; 0.5 is stored as 127.5, read back as 127.
@@ -151,8 +152,7 @@ TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourRe
     m_p.SetFilterColorUsed(true);
     m_p.SetFilterColorUsed(false);
     EXPECT_TRUE(!Probe::m_bNoDataActive(m_p) && ActiveNoData() == std::vector<double>({127.5, 255.0, 0.0}));
-    const KRC::KRColor3 colour = m_p.GetFilterColor();
-    EXPECT_TRUE(std::fabs(colour.r - 127.0f / 255.0f) < 1e-6f && colour.g == 1.0f && colour.b == 0.0f) << colour.r;
+    EXPECT_FLOAT_EQ(m_p.GetFilterColor().r, 127.0f / 255.0f);
 }
 
 TEST_F(OpenTest, SecondRasterReplacesTheFirstsState)
@@ -163,45 +163,92 @@ TEST_F(OpenTest, SecondRasterReplacesTheFirstsState)
     const std::string firstPath = Write("first.tif", first);
     for (int b = 1; b <= 3; ++b)
         StoreStatistics(firstPath, b, 1.0, 200.0);
-    krtest::RasterLayout second = Bands(1);
-    second.width = second.height = 2;
-    second.value = [](int, int c, int r) { return 3.0 + c + r; };
-
     ASSERT_TRUE(Open(firstPath) && Open(firstPath) && Probe::m_nProjType(m_p) == 2); // twice on one object
-    ASSERT_TRUE(Open(Write("second.tif", second)));
+    ASSERT_TRUE(Open(Write("second.tif", Bands(1))));
     EXPECT_TRUE(Probe::m_nBandCount(m_p) == 1 && Probe::m_noDataValues(m_p).GetSize() == 1 &&
-                !Probe::m_bNoDataActive(m_p));
-    EXPECT_TRUE(Probe::m_dMinValue(m_p) == 3.0 && Probe::m_dMaxValue(m_p) == 5.0 && !Probe::m_bandHasMax(m_p)[1] &&
-                !Probe::m_bandHasMax(m_p)[2]);
+                !Probe::m_bNoDataActive(m_p) && !Probe::m_bandHasMax(m_p)[1] && !Probe::m_bandHasMax(m_p)[2]);
+    EXPECT_TRUE(Probe::m_dMinValue(m_p) == 0.0 && Probe::m_dMaxValue(m_p) == 0.0);
     EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && !Probe::m_pSrcToLatLon(m_p) && !Probe::m_pLatLonSRS(m_p));
-    EXPECT_TRUE(Probe::m_srcBounds(m_p).GetGeoBounds().right == 11.0 &&
-                Probe::m_latLonBounds(m_p).GetGeoBounds().bottom == 49.0);
-    EXPECT_EQ(std::string(m_p.ExportProjectionRefToProj4().Cstr()).find("+proj=utm"), std::string::npos);
+    EXPECT_TRUE(Src().right == 12.0 && Probe::m_latLonBounds(m_p).GetGeoBounds().bottom == 48.0);
+    EXPECT_EQ(std::string(m_p.ExportProjectionRefToProj4().Cstr()), "");
+}
+
+TEST_F(OpenTest, WorldFileReadsSixNumbersInEitherOrder)
+{
+    const std::tuple<const char*, bool, std::array<double, 6>> cases[] = {
+        {"2\n0\n0\n-2\n100\n300\n", true, {100, 2, 0, 300, 0, -2}},
+        {"100\n1\n0\n300\n0\n-1\n", true, {100, 1, 0, 300, 0, -1}},                  // GDAL's order
+        {"2\n0\n0\n-2\n100\n", false, {-1, -2, -3, -4, -5, -6}},                     // five lines: untouched
+        {"\n  2.5\n\n0\r\n0\n-2.5\n1e3\n-4E2", true, {1000, 2.5, 0, -400, 0, -2.5}}, // CRLF, blank lines
+        {"2\n1e-17\n0\n-2\n100\n300", true, {100, 2, 0, 300, 1e-17, -2}},            // tiny rotation counts as zero
+        {"2\n1e-16\n0\n-2\n100\n300", true, {2, 1e-16, 0, -2, 100, 300}}};           // at the limit: GDAL's order
+    for (const auto& [text, read, expected] : cases) {
+        krtest::WriteText(m_dir.File("grid.tfw"), text);
+        std::array<double, 6> gt = {-1, -2, -3, -4, -5, -6};
+        EXPECT_EQ(Probe::ReadTFW(m_p, KRC::KRString(m_dir.File("grid.tfw").c_str()), gt.data()), read) << text;
+        EXPECT_EQ(gt, expected) << text;
+    }
+}
+
+TEST_F(OpenTest, BoundsFromTransformWorldFileOrPixelGridAndPrjFallback)
+{
+    // A world file places a raster without a transform (GDAL reads ".bpw" or ".wld" for a BMP, never ".tfw"):
+    // the corner as it stands, no half-pixel shift; 8 units over 4 pixels are 3 steps between the outer ones.
+    krtest::RasterLayout bmp = Bands(1);
+    bmp.type = GDT_Byte;
+    bmp.geoTransform.clear();
+    krtest::WriteText(m_dir.File("tfw.tfw"), "2\r\n0\r\n0\r\n-2\r\n100\r\n300\r\n");
+    ASSERT_TRUE(Open(Write("tfw.bmp", bmp, "BMP")));
+    ExpectRectNear(Src(), KRRect2d(100, 300, 108, 292), 0);
+    EXPECT_TRUE(Probe::m_dResX(m_p) == 8.0 / 3 && Probe::m_dResY(m_p) == 8.0 / 3 && m_p.IsDataReverse());
+    ASSERT_TRUE(Open(Write("bare.bmp", bmp, "BMP")));
+    ExpectRectNear(Src(), KRRect2d(0, 4, 4, 0), 0);
+    EXPECT_TRUE(!m_p.IsDataReverse() && Probe::m_nProjType(m_p) == 1);
+    krtest::WriteText(m_dir.File("own.tfw"), "2\n0\n0\n-2\n100\n300\n"); // the internal transform wins
+    ASSERT_TRUE(Open(Write("own.tif", Bands(1))));
+    ExpectRectNear(Src(), KRRect2d(10, 50, 12, 48), 0);
+    // Rotated: corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r), so x 1000 .. 1060 and y 1960 .. 2012.
+    krtest::RasterLayout rotated = Bands(1);
+    rotated.geoTransform = {1000.0, 10.0, 5.0, 2000.0, 3.0, -10.0};
+    ASSERT_TRUE(Open(Write("rotated.tif", rotated)));
+    ExpectRectNear(Src(), KRRect2d(1000, 2012, 1060, 1960), 0);
+
+    // A ".prj" gives the reference only when the dataset has none.
+    krtest::WriteText(m_dir.File("utm.tfw"), "30\n0\n0\n-30\n500000\n4500000\n");
+    krtest::WriteText(m_dir.File("utm.prj"), krtest::WktOfEpsg(32633, true));
+    ASSERT_TRUE(Open(Write("utm.bmp", bmp, "BMP")) && Probe::m_nProjType(m_p) == 2);
+    EXPECT_NEAR(Probe::m_latLonBounds(m_p).GetGeoBounds().left, 15.0, 1e-9); // zone 33's central meridian
+    rotated.wkt = krtest::WktOfEpsg(4326);
+    krtest::WriteText(m_dir.File("geo.prj"), krtest::WktOfEpsg(32633, true));
+    ASSERT_TRUE(Open(Write("geo.tif", rotated)));
+    EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && Probe::m_pSrcToLatLon(m_p) == nullptr);
 }
 
 TEST_F(OpenTest, RealRastersMatchGdal)
 {
     if (!std::filesystem::exists(KR_REAL_DATA_DIR))
         GTEST_SKIP() << "real-world data absent";
-    // Projected references give kind 2, else 1: the JPEG has only a world file, in feet, yet is taken as degrees.
-    for (const char* file : {"rasterio/RGB.byte.tif", "terra/elev.tif", "rio-tiler/inverted_lat.tif",
-                             "geotiff-samples/SP27GTIF.TIF", "node-gdal/a39se10.jpg"}) {
+    GDALAllRegister();
+    // Projected references give kind 2, else 1: the JPEG has only a world file, in feet, yet is taken as degrees;
+    // the last raster is south-up.
+    for (const char* file : {"rasterio/RGB.byte.tif", "terra/elev.tif", "geotiff-samples/SP27GTIF.TIF",
+                             "node-gdal/a39se10.jpg", "rio-tiler/inverted_lat.tif"}) {
         SCOPED_TRACE(file);
         const std::string path = std::string(KR_REAL_DATA_DIR) + "/" + file;
         GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
         ASSERT_TRUE(ds && Open(path));
         const int kind = ds->GetSpatialRef() != nullptr && ds->GetSpatialRef()->IsProjected() ? 2 : 1;
         EXPECT_TRUE(Probe::m_nWidth(m_p) == std::uint64_t(ds->GetRasterXSize()) &&
-                    Probe::m_nHeight(m_p) == std::uint64_t(ds->GetRasterYSize()));
-        EXPECT_TRUE(Probe::m_nBandCount(m_p) == ds->GetRasterCount() && Probe::m_nProjType(m_p) == kind);
+                    Probe::m_nHeight(m_p) == std::uint64_t(ds->GetRasterYSize()) &&
+                    Probe::m_nBandCount(m_p) == ds->GetRasterCount() && Probe::m_nProjType(m_p) == kind);
         double gt[6] = {0, 1, 0, 0, 0, 1}, xs[4], ys[4]; // GDAL's own geotransform at the four corners
         ds->GetGeoTransform(gt);
         for (int k = 0; k < 4; ++k)
             GDALApplyGeoTransform(gt, (k & 1) * ds->GetRasterXSize(), (k >> 1) * ds->GetRasterYSize(), &xs[k], &ys[k]);
-        const KRC::KRRect2d want(*std::min_element(xs, xs + 4), *std::max_element(ys, ys + 4),
-                                 *std::max_element(xs, xs + 4), *std::min_element(ys, ys + 4));
-        krtest::ExpectRectNear(Probe::m_srcBounds(m_p).GetGeoBounds(), want,
-                               1e-9 * std::max(1.0, std::fabs(want.left) + std::fabs(want.top)));
+        const KRRect2d want(*std::min_element(xs, xs + 4), *std::max_element(ys, ys + 4), *std::max_element(xs, xs + 4),
+                            *std::min_element(ys, ys + 4));
+        ExpectRectNear(Src(), want, 1e-9 * std::max(1.0, std::fabs(want.left) + std::fabs(want.top)));
+        EXPECT_EQ(m_p.IsDataReverse(), gt[5] < 0);
         int gdalHas = 0;
         const double gdalNoData = ds->GetRasterBand(1)->GetNoDataValue(&gdalHas);
         bool has = false;
