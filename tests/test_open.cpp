@@ -115,9 +115,8 @@ TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourRe
     ASSERT_TRUE(Open(Write("all.img", Bands(3, {1.0, 2.0, -3.5}), "HFA")));
     bool hasNoData = false;
     EXPECT_TRUE(Probe::m_bNoDataActive(m_p) && ActiveNoData() == std::vector<double>({1.0, 2.0, -3.5}));
-    EXPECT_TRUE(m_p.GetNoDataValue(hasNoData) == 1.0 && hasNoData);    // band 1 is current
-    ASSERT_TRUE(Open(Write("some.img", Bands(3, {1.0, 2.0}), "HFA"))); // band 3: none
-    EXPECT_TRUE(!Probe::m_bNoDataActive(m_p) && Probe::m_noDataValues(m_p)[1] == 2.0);
+    EXPECT_TRUE(m_p.GetNoDataValue(hasNoData) == 1.0 && hasNoData); // band 1 is current
+    ASSERT_TRUE(Open(Write("some.img", Bands(3, {1.0, 2.0}), "HFA")) && !Probe::m_bNoDataActive(m_p)); // band 3: none
 
     // The filter colour replaces the nodata values, here on five bands.
     ASSERT_TRUE(Open(Write("five.img", Bands(5, {7.0, 8.0, 9.0, 10.0, 11.0}), "HFA")));
@@ -139,22 +138,18 @@ TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourRe
     EXPECT_FLOAT_EQ(m_p.GetFilterColor().r, 127.0f / 255.0f);
 }
 
+// Closing resets the transformations (see the accessor's life tests); what opening itself must replace is here.
 TEST_F(OpenTest, SecondRasterReplacesTheFirstsState)
 {
     krtest::RasterLayout first = Bands(3, {0.0, 0.0, 0.0});
-    first.geoTransform = {500000.0, 30.0, 0.0, 4500000.0, 0.0, -30.0};
-    first.wkt = krtest::WktOfEpsg(32633);
+    first.wkt = krtest::WktOfEpsg(4326);
     const std::string firstPath = Write("first.tif", first);
     for (int b = 1; b <= 3; ++b)
         StoreStatistics(firstPath, b, 1.0, 200.0);
-    ASSERT_TRUE(Open(firstPath) && Open(firstPath) && Probe::m_nProjType(m_p) == 2); // twice on one object
-    ASSERT_TRUE(Open(Write("second.tif", Bands(1))));
-    EXPECT_TRUE(Probe::m_nBandCount(m_p) == 1 && Probe::m_noDataValues(m_p).GetSize() == 1 &&
-                !Probe::m_bNoDataActive(m_p) && !Probe::m_bandHasMax(m_p)[1] && !Probe::m_bandHasMax(m_p)[2]);
-    EXPECT_TRUE(Probe::m_dMinValue(m_p) == 0.0 && Probe::m_dMaxValue(m_p) == 0.0);
-    EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && !Probe::m_pSrcToLatLon(m_p) && !Probe::m_pLatLonSRS(m_p));
-    EXPECT_TRUE(Src().right == 12.0 && Probe::m_latLonBounds(m_p).GetGeoBounds().bottom == 48.0);
-    EXPECT_EQ(std::string(m_p.ExportProjectionRefToProj4().Cstr()), "");
+    ASSERT_TRUE(Open(firstPath) && Open(Write("second.tif", Bands(1))));
+    EXPECT_TRUE(Probe::m_noDataValues(m_p).GetSize() == 1 && !Probe::m_bNoDataActive(m_p) &&
+                !Probe::m_bandHasMax(m_p)[1] && !Probe::m_bandHasMax(m_p)[2] && Probe::m_dMaxValue(m_p) == 0.0);
+    EXPECT_EQ(std::string(m_p.ExportProjectionRefToWkt().Cstr()), ""); // no reference: not the previous one
 }
 
 TEST_F(OpenTest, WorldFileReadsSixNumbersInEitherOrder)
@@ -227,10 +222,6 @@ TEST_F(OpenTest, RealRastersMatchGdal)
         const KRRect2d want(std::min(gt[0], x1), std::max(gt[3], y1), std::max(gt[0], x1), std::min(gt[3], y1));
         ExpectRectNear(Src(), want, 1e-9 * std::max(1.0, std::fabs(want.left) + std::fabs(want.top)));
         EXPECT_EQ(m_p.IsDataReverse(), gt[5] < 0);
-        int gdalHas = 0;
-        const double gdalNoData = ds->GetRasterBand(1)->GetNoDataValue(&gdalHas);
-        bool has = false;
-        EXPECT_TRUE((m_p.GetNoDataValue(has) == gdalNoData || gdalHas == 0) && has == (gdalHas != 0));
     }
 }
 

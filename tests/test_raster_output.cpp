@@ -126,8 +126,8 @@ TEST_F(OutputTest, WindowsOffTheRasterWriteNothing)
 
 // The dataset open before is closed, not leaked, and only it and its band
 // change: the coordinate system, its transformations and the open state stay
-// the previous raster's. A missing GeoTIFF driver changes nothing.
-TEST_F(OutputTest, ReplacesTheOpenDatasetAndFailsCleanly)
+// the previous raster's.
+TEST_F(OutputTest, ReplacesOnlyTheOpenDataset)
 {
     const int before = OpenDatasetCount();
     ASSERT_TRUE(m_p.OpenForRead(m_dir.File("utm.tif").c_str()) && Create(1, GDT_Int16));
@@ -139,15 +139,7 @@ TEST_F(OutputTest, ReplacesTheOpenDatasetAndFailsCleanly)
     KRPixelDataMultiBand pixels(1, 1, 1, RDF_Int16, false, 0.0, 0.0);
     EXPECT_FALSE(m_p.ReadPixels(pixels, 0, 0, 0, 0, false)); // no current band until BeginRead
 
-    GDALDriverManager* drivers = GetGDALDriverManager();
-    GDALDriver* gtiff = drivers->GetDriverByName("GTiff");
-    drivers->DeregisterDriver(gtiff);
-    EXPECT_FALSE(m_p.CreateRasterFile(m_dir.File("other.tif").c_str(), 4, 2, 0.5, 120, 31, 1, GDT_Int16, false));
-    drivers->RegisterDriver(gtiff);
-    std::vector<float> samples(8, 1.0f);
-    EXPECT_TRUE(m_p.WriteRasterFile(0, 0, 4, 2, samples.data()));
-    EXPECT_EQ(Written(1), std::vector<double>(8, 1.0));
-    m_out.reset();
+    m_p.Close();
     EXPECT_EQ(OpenDatasetCount(), before);
 }
 
