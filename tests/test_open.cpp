@@ -129,12 +129,8 @@ TEST_F(OpenTest, NodataIsInForceOnlyWhenEveryBandDeclaresOneAndTheFilterColourRe
     m_p.SetFilterColorUsed(false);
     EXPECT_EQ(ActiveNoData(), std::vector<double>({7.0, 8.0, 9.0, 10.0, 11.0})); // the bands' own come back
 
-    // Without nodata, switching the colour off keeps its values; 0.5 is stored as 127.5, read back as 127.
-    ASSERT_TRUE(Open(Write("plain.tif", Bands(3))));
+    // 0.5 is stored as 127.5, read back as 127.
     m_p.SetFilterColor(KRC::KRColor3(0.5f, 1.0f, 0.0f, 1.0f));
-    m_p.SetFilterColorUsed(true);
-    m_p.SetFilterColorUsed(false);
-    EXPECT_TRUE(!Probe::m_bNoDataActive(m_p) && ActiveNoData() == std::vector<double>({127.5, 255.0, 0.0}));
     EXPECT_FLOAT_EQ(m_p.GetFilterColor().r, 127.0f / 255.0f);
 }
 
@@ -183,9 +179,6 @@ TEST_F(OpenTest, BoundsFromTransformWorldFileOrPixelGridAndNoPrjOverAReference)
     ASSERT_TRUE(Open(Write("bare.bmp", bmp, "BMP")));
     ExpectRectNear(Src(), KRRect2d(0, 4, 4, 0), 0);
     EXPECT_TRUE(!m_p.IsDataReverse() && Probe::m_nProjType(m_p) == 1);
-    krtest::WriteText(m_dir.File("own.tfw"), "2\n0\n0\n-2\n100\n300\n"); // the internal transform wins
-    ASSERT_TRUE(Open(Write("own.tif", Bands(1))));
-    ExpectRectNear(Src(), KRRect2d(10, 50, 12, 48), 0);
     // Rotated: corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r), so x 1000 .. 1060 and y 1960 .. 2012.
     krtest::RasterLayout rotated = Bands(1);
     rotated.geoTransform = {1000.0, 10.0, 5.0, 2000.0, 3.0, -10.0};
@@ -204,9 +197,10 @@ TEST_F(OpenTest, RealRastersMatchGdal)
     if (!std::filesystem::exists(KR_REAL_DATA_DIR))
         GTEST_SKIP() << "real-world data absent";
     GDALAllRegister();
-    // Projected references give kind 2, else 1: the JPEG has only a world file, in feet, yet is taken as degrees;
-    // the last raster is south-up.
-    for (const char* file : {"rasterio/RGB.byte.tif", "terra/elev.tif", "geotiff-samples/SP27GTIF.TIF",
+    // Projected references give kind 2, else 1. The SRTM tile has its own transform and a ".tfw" (pixel centres,
+    // half a pixel off the corner) beside it, which must not count; the JPEG has only a world file GDAL reads,
+    // in feet, yet is taken as degrees; the last raster is south-up.
+    for (const char* file : {"rasterio/RGB.byte.tif", "oggm/hef_srtm.tif", "geotiff-samples/SP27GTIF.TIF",
                              "node-gdal/a39se10.jpg", "rio-tiler/inverted_lat.tif"}) {
         SCOPED_TRACE(file);
         const std::string path = std::string(KR_REAL_DATA_DIR) + "/" + file;
