@@ -148,48 +148,40 @@ TEST_F(OpenTest, SecondRasterReplacesTheFirstsState)
     EXPECT_EQ(std::string(m_p.ExportProjectionRefToWkt().Cstr()), ""); // no reference: not the previous one
 }
 
+// A world file places a 4 x 4 raster without a transform (GDAL reads ".bpw" or ".wld" for a BMP, never ".tfw"):
+// the corner as it stands, no half-pixel shift. Its text, then the bounds it gives.
 TEST_F(OpenTest, WorldFileReadsSixNumbersInEitherOrder)
 {
-    const std::tuple<const char*, bool, std::array<double, 6>> cases[] = {
-        {"2\n0\n0\n-2\n100\n300\n", true, {100, 2, 0, 300, 0, -2}},
-        {"100\n1\n0\n300\n0\n-1\n", true, {100, 1, 0, 300, 0, -1}},                  // GDAL's order
-        {"2\n0\n0\n-2\n100\n", false, {-1, -2, -3, -4, -5, -6}},                     // five lines: untouched
-        {"\n  2.5\n\n0\r\n0\n-2.5\n1e3\n-4E2", true, {1000, 2.5, 0, -400, 0, -2.5}}, // CRLF, blank lines
-        {"2\n1e-17\n0\n-2\n100\n300", true, {100, 2, 0, 300, 1e-17, -2}},            // tiny rotation counts as zero
-        {"2\n1e-16\n0\n-2\n100\n300", true, {2, 1e-16, 0, -2, 100, 300}}};           // at the limit: GDAL's order
-    for (const auto& [text, read, expected] : cases) {
-        krtest::WriteText(m_dir.File("grid.tfw"), text);
-        std::array<double, 6> gt = {-1, -2, -3, -4, -5, -6};
-        EXPECT_EQ(Probe::ReadTFW(m_p, KRC::KRString(m_dir.File("grid.tfw").c_str()), gt.data()), read) << text;
-        EXPECT_EQ(gt, expected) << text;
-    }
-}
-
-TEST_F(OpenTest, BoundsFromTransformWorldFileOrPixelGridAndNoPrjOverAReference)
-{
-    // A world file places a raster without a transform (GDAL reads ".bpw" or ".wld" for a BMP, never ".tfw"):
-    // the corner as it stands, no half-pixel shift; 8 units over 4 pixels are 3 steps between the outer ones.
+    const std::pair<const char*, KRRect2d> cases[] = {
+        {"2\r\n0\r\n0\r\n-2\r\n100\r\n300\r\n", {100, 300, 108, 292}},
+        {"100\n2\n0\n300\n0\n-2\n", {100, 300, 108, 292}},              // GDAL's order
+        {"\n  2.5\n\n0\n0\n-2.5\n1e3\n-4E2", {1000, -400, 1010, -410}}, // blank lines, exponents
+        {"2\n1e-17\n0\n-2\n100\n300", {100, 300, 108, 292}},            // tiny rotation counts as zero
+        {"2\n1e-16\n0\n-2\n100\n300", {2, 1598, 2, -2}},                // at the limit: GDAL's order
+        {"2\n0\n0\n-2\n100\n", {0, 4, 4, 0}}};                          // five lines: the pixel grid
     krtest::RasterLayout bmp = Bands(1);
     bmp.type = GDT_Byte;
     bmp.geoTransform.clear();
-    krtest::WriteText(m_dir.File("tfw.tfw"), "2\r\n0\r\n0\r\n-2\r\n100\r\n300\r\n");
-    ASSERT_TRUE(Open(Write("tfw.bmp", bmp, "BMP")));
-    ExpectRectNear(Src(), KRRect2d(100, 300, 108, 292), 0);
-    EXPECT_TRUE(Probe::m_dResX(m_p) == 8.0 / 3 && Probe::m_dResY(m_p) == 8.0 / 3 && m_p.IsDataReverse());
-    ASSERT_TRUE(Open(Write("bare.bmp", bmp, "BMP")));
-    ExpectRectNear(Src(), KRRect2d(0, 4, 4, 0), 0);
-    EXPECT_TRUE(!m_p.IsDataReverse() && Probe::m_nProjType(m_p) == 1);
-    // Rotated: corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r), so x 1000 .. 1060 and y 1960 .. 2012.
+    for (const auto& [text, bounds] : cases) {
+        krtest::WriteText(m_dir.File("placed.tfw"), text);
+        ASSERT_TRUE(Open(Write("placed.bmp", bmp, "BMP")));
+        ExpectRectNear(Src(), bounds, 1e-9);
+    }
+    EXPECT_TRUE(!m_p.IsDataReverse() && Probe::m_nProjType(m_p) == 1); // no reference, bounds within degrees
+}
+
+// Rotated: corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r), so x 1000 .. 1060 and y 1960 .. 2012, with
+// 3 steps between the outer pixels of 4. A ".prj" is not read when the dataset has a reference of its own.
+TEST_F(OpenTest, RotatedBoundsAndNoPrjOverTheDatasetsReference)
+{
     krtest::RasterLayout rotated = Bands(1);
     rotated.geoTransform = {1000.0, 10.0, 5.0, 2000.0, 3.0, -10.0};
+    rotated.wkt = krtest::WktOfEpsg(32633);
+    krtest::WriteText(m_dir.File("rotated.prj"), krtest::WktOfEpsg(4326, true));
     ASSERT_TRUE(Open(Write("rotated.tif", rotated)));
     ExpectRectNear(Src(), KRRect2d(1000, 2012, 1060, 1960), 0);
-
-    // A ".prj" is not read when the dataset has a reference of its own.
-    rotated.wkt = krtest::WktOfEpsg(4326);
-    krtest::WriteText(m_dir.File("geo.prj"), krtest::WktOfEpsg(32633, true));
-    ASSERT_TRUE(Open(Write("geo.tif", rotated)));
-    EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && Probe::m_pSrcToLatLon(m_p) == nullptr);
+    EXPECT_TRUE(Probe::m_dResX(m_p) == 20.0 && Probe::m_dResY(m_p) == 52.0 / 3 && m_p.IsDataReverse());
+    EXPECT_TRUE(Probe::m_nProjType(m_p) == 2 && Probe::m_pSrcToLatLon(m_p) != nullptr);
 }
 
 TEST_F(OpenTest, RealRastersMatchGdal)
