@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <cpl_string.h>
@@ -83,27 +84,22 @@ protected:
 // by GDAL (Byte: rounded, clamped). The file spans lon 120..122, lat 30..31.
 TEST_F(OutputTest, CreatesWgs84GeoTiffsAndWritesTheLastBandByOutputType)
 {
-    const struct {
-        GDALDataType type;
-        std::vector<float> samples; //!< a 3 x 2 block at column 1, row 0
-        std::vector<double> band;   //!< read back; column 0 unwritten
-    } cases[] = {
+    // type, a 3 x 2 block at column 1, row 0, then the band read back (column 0 unwritten)
+    const std::tuple<GDALDataType, std::vector<float>, std::vector<double>> cases[] = {
         {GDT_Int16, {-3.9f, 3.9f, 32768.0f, 40000.0f, -32769.0f, 65541.0f}, {0, -3, 3, -32768, 0, -25536, 32767, 5}},
         {GDT_Int16, {NAN, 1e10f, -1e10f, 0.5f, -0.5f, 65535.0f}, {0, 0, 0, 0, 0, 0, 0, -1}},
-        {GDT_Byte, {-5.0f, 3.6f, 300.0f, 7.0f, 0.4f, 254.5f}, {0, 0, 4, 255, 0, 7, 0, 255}},
-    };
-    for (const auto& tc : cases) {
-        SCOPED_TRACE(GDALGetDataTypeName(tc.type));
-        ASSERT_TRUE(Create(3, tc.type));
-        std::vector<float> samples = tc.samples;
+        {GDT_Byte, {-5.0f, 3.6f, 300.0f, 7.0f, 0.4f, 254.5f}, {0, 0, 4, 255, 0, 7, 0, 255}}};
+    for (auto [type, samples, band] : cases) {
+        SCOPED_TRACE(GDALGetDataTypeName(type));
+        ASSERT_TRUE(Create(3, type));
         ASSERT_TRUE(m_p.WriteRasterFile(1, 0, 3, 2, samples.data()));
-        EXPECT_TRUE(Written(1) == std::vector<double>(8, 0.0) && Written(3) == tc.band);
+        EXPECT_TRUE(Written(1) == std::vector<double>(8, 0.0) && Written(3) == band);
         double gt[6];
         ASSERT_TRUE(m_out && m_out->GetRasterXSize() == 4 && m_out->GetRasterYSize() == 2 &&
                     m_out->GetGeoTransform(gt) == CE_None);
         EXPECT_EQ(std::vector<double>(gt, gt + 6), std::vector<double>({120.0, 0.5, 0.0, 31.0, 0.0, -0.5}));
         ExpectReference(*m_out, 4326);
-        EXPECT_TRUE(m_out->GetRasterBand(1)->GetRasterDataType() == tc.type &&
+        EXPECT_TRUE(m_out->GetRasterBand(1)->GetRasterDataType() == type &&
                     m_out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE") == nullptr);
     }
     ASSERT_TRUE(Create(3, GDT_Byte, true));
@@ -150,27 +146,23 @@ TEST_F(OutputTest, EveryKindOfTargetReachesItsSystemOnGdalWarpsGrid)
 {
     const std::string esri = krtest::WktOfEpsg(32632, true);
     krtest::WriteText(m_dir.File("utm32.prj"), esri);
-    const struct {
-        const char *source, *dst;
-        std::string text;
-        int kind, epsg;
-    } cases[] = {
+    // source, output, target definition, its kind, then the system it stands for
+    const std::tuple<const char*, const char*, std::string, int, int> cases[] = {
         {"utm.tif", "to4326.tif", "4326", 4, 4326},
         {"geo.tif", "proj4.TIF", "+proj=utm +zone=32 +datum=WGS84 +units=m +no_defs", 0, 32632},
         {"geo.tif", "prj.img", m_dir.File("utm32.prj"), 1, 32632},
         {"geo.tif", "esri.tiff", esri, 2, 32632},
-        {"utm.tif", "wkt.tif", krtest::WktOfEpsg(3857), 3, 3857},
-    };
-    for (const auto& tc : cases) {
-        SCOPED_TRACE(tc.dst);
-        ASSERT_TRUE(Reproject(tc.source, tc.dst, tc.text, tc.kind));
-        GDALDatasetUniquePtr ours(GDALDataset::Open(m_dir.File(tc.dst).c_str()));
+        {"utm.tif", "wkt.tif", krtest::WktOfEpsg(3857), 3, 3857}};
+    for (const auto& [source, dst, text, kind, epsg] : cases) {
+        SCOPED_TRACE(dst);
+        ASSERT_TRUE(Reproject(source, dst, text, kind));
+        GDALDatasetUniquePtr ours(GDALDataset::Open(m_dir.File(dst).c_str()));
         ASSERT_TRUE(ours);
         EXPECT_STREQ(ours->GetDriver()->GetDescription(), "GTiff");
-        ExpectReference(*ours, tc.epsg);
-        CPLStringList args(CSLTokenizeString(CPLSPrintf("-of VRT -t_srs EPSG:%d", tc.epsg)), TRUE);
+        ExpectReference(*ours, epsg);
+        CPLStringList args(CSLTokenizeString(CPLSPrintf("-of VRT -t_srs EPSG:%d", epsg)), TRUE);
         GDALWarpAppOptions* options = GDALWarpAppOptionsNew(args.List(), nullptr);
-        GDALDatasetUniquePtr src(GDALDataset::Open(m_dir.File(tc.source).c_str()));
+        GDALDatasetUniquePtr src(GDALDataset::Open(m_dir.File(source).c_str()));
         GDALDatasetH handle = GDALDataset::ToHandle(src.get());
         GDALDatasetUniquePtr same(GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, nullptr)));
         GDALWarpAppOptionsFree(options);
