@@ -1,7 +1,6 @@
 // Opening rasters: routing, band types, statistics, nodata and the filter colour, reopening, and where a raster
-// lies (its geotransform, a world file, the ".prj" fallback), with real rasters checked against GDAL.
+// lies (its geotransform or a world file), with real rasters checked against GDAL.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
