@@ -15,12 +15,12 @@
 #include "KRGORasterAccessorPlugin.h"
 #include "KRTempDir.h"
 
-#define KR_FUZZ_CHECK(condition)                                                                              \
-    do {                                                                                                      \
-        if (!(condition)) {                                                                                   \
-            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                     \
-            std::abort();                                                                                     \
-        }                                                                                                     \
+#define KR_FUZZ_CHECK(condition)                                                                                       \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                              \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 #define KR_SESSION_CHECK(condition) KR_FUZZ_CHECK(condition)
 #include "KRHostSession.h"
@@ -44,7 +44,8 @@ inline void Initialize()
 inline std::string WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size)
 {
     const std::string path = ScratchDir().File(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path;
 }
 

@@ -8,15 +8,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     krfuzz::Initialize();
     // 16 x 16 samples in metres with no coordinate system: the import gives it one.
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDatasetUniquePtr ds(gtiff->Create(krfuzz::ScratchDir().File("plain.tif").c_str(), 16, 16, 1,
-                                          GDT_Float32, nullptr));
+    GDALDatasetUniquePtr ds(
+        gtiff->Create(krfuzz::ScratchDir().File("plain.tif").c_str(), 16, 16, 1, GDT_Float32, nullptr));
     double gt[6] = {500000, 1000, 0, 4500000, 0, -1000};
     float values[256];
     for (int i = 0; i < 256; ++i)
         values[i] = static_cast<float>(100 + i);
     KR_FUZZ_CHECK(ds && ds->SetGeoTransform(gt) == CE_None &&
-                  ds->RasterIO(GF_Write, 0, 0, 16, 16, values, 16, 16, GDT_Float32, 1, nullptr, 0, 0, 0,
-                               nullptr) == CE_None);
+                  ds->RasterIO(GF_Write, 0, 0, 16, 16, values, 16, 16, GDT_Float32, 1, nullptr, 0, 0, 0, nullptr) ==
+                      CE_None);
     return 0;
 }
 

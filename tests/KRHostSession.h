@@ -134,9 +134,9 @@ inline int ServeEverything(KRC::KRRasterDataAccessor& p, bool imageTile = true)
         KR_SESSION_CHECK(image.CreateData());
         for (bool quick : {false, true}) {
             KRC::KRImageData* replacement = nullptr;
-            const KRC::GetchResult imageResult =
-                quick ? p.QucikFetchImageData(&image, replacement, rect, nullptr, false)
-                      : p.FetchImageData(&image, replacement, rect, nullptr, false);
+            const KRC::GetchResult imageResult = quick
+                                                     ? p.QucikFetchImageData(&image, replacement, rect, nullptr, false)
+                                                     : p.FetchImageData(&image, replacement, rect, nullptr, false);
             CheckImageFetch(imageResult, image, replacement);
             delivered += imageResult == KRC::GetchResult_Delivered;
         }
@@ -145,8 +145,7 @@ inline int ServeEverything(KRC::KRRasterDataAccessor& p, bool imageTile = true)
     KR_SESSION_CHECK(colors == nullptr || (colors->GetWidth() == 2 && colors->GetHeight() == 2));
     for (int level : {2, 9})
         delivered += FetchTerrainTile(p, TileIndex(lon + 180, level), TileIndex(90 - lat, level), level) != nullptr;
-    return delivered +
-           (imageTile && FetchImageTile(p, TileIndex(lon + 180, 9), TileIndex(90 - lat, 9), 9) != nullptr);
+    return delivered + (imageTile && FetchImageTile(p, TileIndex(lon + 180, 9), TileIndex(90 - lat, 9), 9) != nullptr);
 }
 
 } // namespace krtest

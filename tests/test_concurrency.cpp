@@ -91,7 +91,8 @@ std::vector<Bytes> FetchAll(KRRasterDataAccessor& p, bool images, int first)
         image.m_nWidth = image.m_nHeight = 64;
         image.SetPixelFormat(PF_R8G8B8);
         KRImageData* replacement = nullptr;
-        if (images && image.CreateData() && p.FetchImageData(&image, replacement, rect, nullptr, false) == GetchResult_Delivered) {
+        if (images && image.CreateData() &&
+            p.FetchImageData(&image, replacement, rect, nullptr, false) == GetchResult_Delivered) {
             std::unique_ptr<KRImageData> owned(replacement);
             const KRImageData& got = owned ? *owned : image;
             fetched[9 + t].assign(got.m_pData, got.m_pData + got.GetDataBytes());
@@ -114,7 +115,8 @@ std::string WriteTiff(const TempDir& dir)
     std::vector<std::uint16_t> values(256 * 256);
     for (int b = 1; b <= 3; ++b) {
         for (size_t i = 0; i < values.size(); ++i)
-            values[i] = static_cast<std::uint16_t>(1000 + b * 50 + std::sin(0.37 * (i % 256)) * std::cos(0.23 * (i / 256)) * 100 +
+            values[i] = static_cast<std::uint16_t>(1000 + b * 50 +
+                                                   std::sin(0.37 * (i % 256)) * std::cos(0.23 * (i / 256)) * 100 +
                                                    (i % 256) * (i / 256) / 64);
         if (ds->GetRasterBand(b)->RasterIO(GF_Write, 0, 0, 256, 256, values.data(), 256, 256, GDT_UInt16, 0, 0,
                                            nullptr) != CE_None)
@@ -154,7 +156,8 @@ TEST(Concurrency, ThreadsFetchWhatOneThreadFetches)
         KRGORasterAccessorPlugin one;
         ASSERT_TRUE(Open(one, path));
         const std::vector<Bytes> serial = FetchAll(one, images, 0);
-        ASSERT_TRUE(std::none_of(serial.begin(), serial.begin() + (images ? 18 : 9), [](const Bytes& f) { return f.empty(); }));
+        ASSERT_TRUE(
+            std::none_of(serial.begin(), serial.begin() + (images ? 18 : 9), [](const Bytes& f) { return f.empty(); }));
 
         // A fresh object, its dataset opened anew: it prepares the stretch and reads an NSDTF-DEM grid alone.
         KRGORasterAccessorPlugin p;
