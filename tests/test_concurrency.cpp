@@ -27,15 +27,14 @@ namespace {
 
 constexpr int kThreads = 4;
 
-//! A transformation that answers wrongly when two threads use it at once, as a
-//! shared OGR transformation may: it parks the points in a buffer of its own
-//! while it works, and takes its time over it, so a second caller's points
-//! replace the first's. It also counts such overlaps. Its clones are
-//! independent, so a fetch that works on its own copy is never disturbed.
+//! A transformation that counts the calls that overlap another one, as calls
+//! from two threads on a shared OGR transformation would. It takes its time
+//! over each call, so that overlaps are likely; its clones are independent, so
+//! a fetch that works on its own copy never overlaps.
 class SharedUseDetector final : public OGRCoordinateTransformation {
 public:
     SharedUseDetector(OGRCoordinateTransformation* inner, std::shared_ptr<std::atomic<int>> overlaps)
-        : m_inner(inner), m_overlaps(std::move(overlaps)), m_x(kCapacity), m_y(kCapacity)
+        : m_inner(inner), m_overlaps(std::move(overlaps))
     {
     }
     OGRSpatialReference* GetSourceCS() override { return m_inner->GetSourceCS(); }
@@ -43,30 +42,21 @@ public:
     OGRCoordinateTransformation* Clone() const override { return new SharedUseDetector(m_inner->Clone(), m_overlaps); }
     OGRCoordinateTransformation* GetInverse() const override { return nullptr; }
     void SetEmitErrors(bool emit) override { m_inner->SetEmitErrors(emit); }
-
     int Transform(int count, double* x, double* y, double* z, double* t, int* success) override
     {
-        if (count < 0 || count > kCapacity)
-            return m_inner->Transform(count, x, y, z, t, success);
         if (m_busy.exchange(true))
             ++*m_overlaps;
-        std::copy(x, x + count, m_x.begin()); // the buffers never grow: a race garbles values, never memory
-        std::copy(y, y + count, m_y.begin());
         for (volatile int spin = 0; spin < 2000; spin = spin + 1) {
         }
-        const int result = m_inner->Transform(count, m_x.data(), m_y.data(), z, t, success);
-        std::copy(m_x.begin(), m_x.begin() + count, x);
-        std::copy(m_y.begin(), m_y.begin() + count, y);
+        const int result = m_inner->Transform(count, x, y, z, t, success);
         m_busy = false;
         return result;
     }
 
 private:
-    static constexpr int kCapacity = 1 << 16;
     std::unique_ptr<OGRCoordinateTransformation> m_inner;
     std::shared_ptr<std::atomic<int>> m_overlaps;
     std::atomic<bool> m_busy{false};
-    std::vector<double> m_x, m_y;
 };
 
 using Bytes = std::vector<unsigned char>;

@@ -82,15 +82,10 @@ TEST(PluginModule, ExportsOnlyTheFactoryTheClassAndTheContainers)
             ok = ok || symbol.rfind(prefix, 0) == 0;
         EXPECT_TRUE(ok) << "unexpected export: " << symbol;
     }
-    for (const char* expected :
-         {"CreatePluginInstance", "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<void*>::FreeExtra()",
-          "KRC::KRArray<unsigned int>::Add(unsigned int const&)", "KRC::KRArray<KRC::KRString>::GetSize() const",
-          "KRC::KRArray<KRC::KRTerrainData*>::RemoveAll()", "KRC::KRArray<unsigned char>::~KRArray()",
-          "KRC::KRArray<KRC::KRVec3d>::~KRArray()", "KRC::KRArray<KRC::KRPoint2d>::~KRArray()",
-          "KRC::KRArray<KRC::KRGridLevelInfo>::~KRArray()", "KRC::KRArray<KRC::KRSPluginElem>::~KRArray()",
-          "KRC::KRList<KRC::KRGridLevelInfo*>::~KRList()", "KRC::KRList<KRC::KRProjectItem>::~KRList()",
-          "KRC::KRList<KRC::KRSRelativeDirItem>::~KRList()",
-          "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()"})
+    // The factory, the class, and the container instances the host links against, one of each kind.
+    for (const char* expected : {"CreatePluginInstance", "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()",
+                                 "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<KRC::KRString>::GetSize() const",
+                                 "KRC::KRList<KRC::KRProjectItem>::~KRList()"})
         EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
 }
 
