@@ -14,20 +14,21 @@ using namespace KRC;
 
 namespace {
 
-KRArray<int> Filled(int count, int growBy = 0)
+//! first, first + 10, ...: a distinct first item per array, so that no stale memory passes for an item.
+KRArray<int> Filled(int count, int growBy = 0, int first = 0)
 {
     KRArray<int> a;
     a.SetGrowBy(growBy);
     for (int i = 0; i < count; ++i)
-        EXPECT_EQ(a.Add(i * 10), i);
+        EXPECT_EQ(a.Add(first + i * 10), i);
     return a;
 }
 
-bool Holds(const KRArray<int>& a, int count)
+bool Holds(const KRArray<int>& a, int count, int first = 0)
 {
     bool ok = a.GetSize() == count && a.GetCapacity() >= count;
     for (int i = 0; i < count && ok; ++i)
-        ok = a[i] == i * 10;
+        ok = a[i] == first + i * 10;
     return ok;
 }
 
@@ -77,9 +78,11 @@ TEST(Array, CopiesAndMoves)
     for (int target : {0, 2, 5, 10}) {
         for (int source : {0, 3, 6}) {
             KRArray<int> a = Filled(target);
-            const KRArray<int> b = Filled(source, 7);
+            const KRArray<int> b = Filled(source, 7, 1000 * target + 100 * source);
             a = b;
-            EXPECT_TRUE(Holds(a, source) && a.GetGrowBy() == 7 && Holds(b, source)) << target << " <- " << source;
+            EXPECT_TRUE(Holds(a, source, 1000 * target + 100 * source) && a.GetGrowBy() == 7 &&
+                        Holds(b, source, 1000 * target + 100 * source))
+                << target << " <- " << source;
         }
     }
     KRArray<int> array = Filled(4, 2);
