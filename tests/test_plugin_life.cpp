@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -71,24 +70,22 @@ TEST(PluginModule, ExportsOnlyTheFactoryTheClassAndTheContainers)
 {
     const std::set<std::string> symbols = ExportedSymbols();
     ASSERT_FALSE(symbols.empty()) << "nm could not list the module's symbols";
-    const char* allowed[] = {"KRC::KRGORasterAccessorPlugin::", "vtable for KRC::KRGORasterAccessorPlugin",
+    const char* allowed[] = {"KRC::KRGORasterAccessorPlugin::",
+                             "vtable for KRC::KRGORasterAccessorPlugin",
                              "typeinfo for KRC::KRGORasterAccessorPlugin",
-                             "typeinfo name for KRC::KRGORasterAccessorPlugin", "KRC::KRArray<", "KRC::KRList<"};
+                             "typeinfo name for KRC::KRGORasterAccessorPlugin",
+                             "KRC::KRArray<",
+                             "KRC::KRList<"};
     for (const std::string& symbol : symbols) {
         bool ok = symbol == "CreatePluginInstance";
         for (const char* prefix : allowed)
             ok = ok || symbol.rfind(prefix, 0) == 0;
         EXPECT_TRUE(ok) << "unexpected export: " << symbol;
     }
-    for (const char* expected :
-         {"CreatePluginInstance", "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<void*>::FreeExtra()",
-          "KRC::KRArray<unsigned int>::Add(unsigned int const&)", "KRC::KRArray<KRC::KRString>::GetSize() const",
-          "KRC::KRArray<KRC::KRTerrainData*>::RemoveAll()", "KRC::KRArray<unsigned char>::~KRArray()",
-          "KRC::KRArray<KRC::KRVec3d>::~KRArray()", "KRC::KRArray<KRC::KRPoint2d>::~KRArray()",
-          "KRC::KRArray<KRC::KRGridLevelInfo>::~KRArray()", "KRC::KRArray<KRC::KRSPluginElem>::~KRArray()",
-          "KRC::KRList<KRC::KRGridLevelInfo*>::~KRList()", "KRC::KRList<KRC::KRProjectItem>::~KRList()",
-          "KRC::KRList<KRC::KRSRelativeDirItem>::~KRList()",
-          "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()"})
+    // The factory, the class, and the container instances the host links against, one of each kind.
+    for (const char* expected : {"CreatePluginInstance", "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()",
+                                 "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<KRC::KRString>::GetSize() const",
+                                 "KRC::KRList<KRC::KRProjectItem>::~KRList()"})
         EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
 }
 
@@ -135,13 +132,12 @@ struct SlotReader : KRRasterDataAccessor {
             Slot(&A::FetchWMTileImgData),
             Slot(static_cast<GetchResult (A::*)(KRTerrainData*, const KRRect2d&, bool)>(&A::FetchTerrainData)),
             Slot(static_cast<GetchResult (A::*)(KRTerrainData*&, int, int, int)>(&A::FetchTerrainData)),
-            Slot(&A::FetchWMTileRawData), Slot(&A::LoadRawData), Slot(&A::GetRasterDataFormat),
-            Slot(&A::IsDataReverse), Slot(&A::GetNoDataValue), Slot(&A::LatLonToProBounds), Slot(&A::LatLonToProPnt),
-            Slot(&A::ReadPixels), Slot(&A::ReadColors), Slot(&A::GetStretchValue), Slot(&A::GetColorFromTable),
-            Slot(&A::ReprojectImage), Slot(&A::CreateRasterFile), Slot(&A::WriteRasterFile),
-            Slot(&A::GenerateOutline), Slot(&A::BeginRead), Slot(&A::ReadScanline), Slot(&SlotReader::EndRead),
-            Slot(&SlotReader::BeginWrite), Slot(&SlotReader::WriteScanline), Slot(&SlotReader::EndWrite),
-            Slot(&A::QucikFetchImageData)};
+            Slot(&A::FetchWMTileRawData), Slot(&A::LoadRawData), Slot(&A::GetRasterDataFormat), Slot(&A::IsDataReverse),
+            Slot(&A::GetNoDataValue), Slot(&A::LatLonToProBounds), Slot(&A::LatLonToProPnt), Slot(&A::ReadPixels),
+            Slot(&A::ReadColors), Slot(&A::GetStretchValue), Slot(&A::GetColorFromTable), Slot(&A::ReprojectImage),
+            Slot(&A::CreateRasterFile), Slot(&A::WriteRasterFile), Slot(&A::GenerateOutline), Slot(&A::BeginRead),
+            Slot(&A::ReadScanline), Slot(&SlotReader::EndRead), Slot(&SlotReader::BeginWrite),
+            Slot(&SlotReader::WriteScanline), Slot(&SlotReader::EndWrite), Slot(&A::QucikFetchImageData)};
     }
 };
 
@@ -156,8 +152,10 @@ TEST(VirtualTableOrder, OperationsStandInTheHostsOrder)
 TEST(AccessorLife, CloseReleasesAnOpenRasterAndItsHistogramsAndMayComeTwice)
 {
     const krtest::TempDir dir;
-    const krtest::RasterLayout utm{4, 4, 1, GDT_Float32, {500000, 10, 0, 4500000, 0, -10}, krtest::WktOfEpsg(32633), {},
-                                   [](int, int c, int r) { return c + r; }};
+    const krtest::RasterLayout utm{
+        4, 4, 1, GDT_Float32, {500000, 10, 0, 4500000, 0, -10}, krtest::WktOfEpsg(32633), {}, [](int, int c, int r) {
+            return c + r;
+        }};
     ASSERT_TRUE(krtest::WriteRaster(dir.File("utm.tif"), utm));
     KRGORasterAccessorPlugin p;
     ASSERT_TRUE(p.OpenForRead(dir.File("utm.tif").c_str()));
@@ -171,25 +169,6 @@ TEST(AccessorLife, CloseReleasesAnOpenRasterAndItsHistogramsAndMayComeTwice)
     EXPECT_TRUE(Probe::m_pDataset(p) == nullptr && Probe::m_pSrcToLatLon(p) == nullptr &&
                 Probe::m_pLatLonToSrc(p) == nullptr && Probe::m_pLatLonSRS(p) == nullptr);
     EXPECT_TRUE(Probe::m_nProjType(p) == 1 && !Probe::m_bOpened(p) && !Probe::m_bNsdtfDem(p));
-}
-
-TEST(AccessorLife, ValidNeedsBandsSizeAndPositiveResolution)
-{
-    // bands, width, height, resolution in x and y, valid: zero, negative and NaN resolutions all fail
-    const double cases[][6] = {{1, 10, 10, 1, 1, 1}, {0, 10, 10, 1, 1, 0},  {1, 0, 10, 1, 1, 0},
-                               {1, 10, 0, 1, 1, 0},  {1, 1, 10, 0, 1, 0},   {1, 10, 10, 1, -2, 0},
-                               {1, 10, 10, NAN, 1, 0}, {3, 10, 10, 1, NAN, 0}};
-    for (const auto& c : cases) {
-        KRGORasterAccessorPlugin p;
-        Probe::m_nBandCount(p) = static_cast<int>(c[0]);
-        Probe::m_nWidth(p) = static_cast<std::uint64_t>(c[1]);
-        Probe::m_nHeight(p) = static_cast<std::uint64_t>(c[2]);
-        Probe::m_dResX(p) = c[3];
-        Probe::m_dResY(p) = c[4];
-        EXPECT_EQ(p.IsValid(), c[5] == 1) << c[0] << " bands, " << c[1] << "x" << c[2] << ", " << c[3] << "x" << c[4];
-        p.Close(); // Close keeps the description of the last raster
-        EXPECT_EQ(p.IsValid(), c[5] == 1);
-    }
 }
 
 } // namespace

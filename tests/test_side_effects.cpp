@@ -62,57 +62,38 @@ void ExpectReadingChangesNothing(const std::string& dir)
     std::printf("%d of %zu files opened and read; %d files created beside them\n", opened, before.size(), created);
 }
 
-class SideEffectsTest : public ::testing::Test {
-protected:
-    void SetUp() override { GDALAllRegister(); }
-    TempDir m_dir;
-};
-
-// A coordinate system that comes from a ".prj" is the one GDAL would save in an
-// ".aux.xml"; the others cover world files, text grids, VRTs and NSDTF-DEM files.
-TEST_F(SideEffectsTest, SyntheticSamplesOfEveryKind)
+// A coordinate system that comes from a ".prj" is the one GDAL would save in an ".aux.xml"; statistics of bands
+// GDAL computes through a VRT it would save beside the VRT's source. Then the bundled samples and, when present,
+// every real-world file (sidecars included).
+TEST(SideEffects, ReadingChangesNoFile)
 {
-    RasterLayout plain{20, 20, 1, GDT_Float32, {500000, 1000, 0, 4500000, 0, -1000}, "", {},
-                       [](int, int c, int r) { return c + r; }};
-    RasterLayout geo = plain;
-    geo.geoTransform = {10, 0.1, 0, 50, 0, -0.1};
-    geo.wkt = WktOfEpsg(4326);
-    geo.noData = {3.0};
+    GDALAllRegister();
+    const TempDir dir;
+    RasterLayout plain{
+        20, 20, 1, GDT_Float32, {500000, 1000, 0, 4500000, 0, -1000}, "", {}, [](int, int c, int r) { return c + r; }};
     RasterLayout bmp = plain;
     bmp.geoTransform.clear();
     bmp.type = GDT_Byte;
-    ASSERT_TRUE(WriteRaster(m_dir.File("noref.tif"), plain) && WriteRaster(m_dir.File("geo.tif"), geo) &&
-                WriteRaster(m_dir.File("world.bmp"), bmp, "BMP") && WriteRaster(m_dir.File("multi.img"), geo, "HFA"));
-    WriteText(m_dir.File("world.tfw"), "1000\n0\n0\n-1000\n500000\n4500000\n");
-    GDALDatasetUniquePtr mem(GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 4, 4, 1, GDT_Int16, nullptr));
-    mem->SetGeoTransform(geo.geoTransform.data());
-    GDALDatasetUniquePtr(GetGDALDriverManager()->GetDriverByName("AAIGrid")
-                             ->CreateCopy(m_dir.File("grid.asc").c_str(), mem.get(), FALSE, nullptr, nullptr, nullptr));
-    // Two bands with no statistics stored: GDAL computes them through the VRT into its source's ".aux.xml".
+    ASSERT_TRUE(WriteRaster(dir.File("noref.tif"), plain) && WriteRaster(dir.File("world.bmp"), bmp, "BMP"));
+    WriteText(dir.File("world.tfw"), "1000\n0\n0\n-1000\n500000\n4500000\n");
     std::string vrt = "<VRTDataset rasterXSize=\"20\" rasterYSize=\"20\"><GeoTransform>500000, 1000, 0, 4500000, 0, "
                       "-1000</GeoTransform>";
     for (const char* band : {"1", "2"})
         vrt += std::string("<VRTRasterBand dataType=\"Float32\" band=\"") + band +
                "\"><SimpleSource><SourceFilename relativeToVRT=\"1\">noref.tif</SourceFilename><SourceBand>1"
                "</SourceBand></SimpleSource></VRTRasterBand>";
-    WriteText(m_dir.File("bands.vrt"), vrt + "</VRTDataset>");
-    for (const char* stem : {"noref", "world", "grid", "bands"})
-        WriteText(m_dir.File(std::string(stem) + ".prj"), WktOfEpsg(32633, true));
-    WriteText(m_dir.File("hills.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
-    ExpectReadingChangesNothing(m_dir.Path());
-}
-
-// The bundled samples and, when present, every real-world file (sidecars included).
-TEST_F(SideEffectsTest, BundledAndRealSamples)
-{
-    fs::copy(fs::path(KR_SAMPLE_DIR), m_dir.File("sample"), fs::copy_options::recursive);
+    WriteText(dir.File("bands.vrt"), vrt + "</VRTDataset>");
+    for (const char* stem : {"noref", "world", "bands"})
+        WriteText(dir.File(std::string(stem) + ".prj"), WktOfEpsg(32633, true));
+    WriteText(dir.File("hills.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
+    fs::copy(fs::path(KR_SAMPLE_DIR), dir.File("sample"), fs::copy_options::recursive);
     if (fs::exists(KR_REAL_DATA_DIR)) {
-        fs::copy(fs::path(KR_REAL_DATA_DIR), m_dir.File("real"), fs::copy_options::recursive);
+        fs::copy(fs::path(KR_REAL_DATA_DIR), dir.File("real"), fs::copy_options::recursive);
         // Copies keep the originals' read-only mode; a writable copy is what would show a stray write.
-        for (const auto& entry : fs::recursive_directory_iterator(m_dir.File("real")))
+        for (const auto& entry : fs::recursive_directory_iterator(dir.File("real")))
             fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
     }
-    ExpectReadingChangesNothing(m_dir.Path());
+    ExpectReadingChangesNothing(dir.Path());
 }
 
 } // namespace
