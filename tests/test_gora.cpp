@@ -202,7 +202,6 @@ TEST_F(GoraTest, InfoDescribesTheRaster)
                 toWgs84->TransformBounds(350000, 5095000, 360000, 5100000, &west, &south, &east, &north, 72));
     for (const auto& [side, value] : {std::pair{"west", west}, {"south", south}, {"east", east}, {"north", north}})
         EXPECT_NEAR(got["wgs84Bounds"][side].get<double>(), value, 1e-6) << side;
-    EXPECT_NE(Run({"info", raster}).out.find("40 x 20 pixels"), std::string::npos);
 }
 
 TEST_F(GoraTest, PixelsCountRowsAsTheHostDoes)
@@ -276,9 +275,7 @@ TEST_P(Failure, ExitsCleanlyAndLeavesNoFile)
     const Result run = Run(GetParam().args);
     EXPECT_EQ(run.status, GetParam().status) << run.err;
     EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
-    if (GetParam().status == 1) {
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    }
+    EXPECT_TRUE(GetParam().status != 1 || std::count(run.err.begin(), run.err.end(), '\n') == 1) << run.err;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_out.Path()), {}), 1)
         << "a failed command leaves no file";
 }
