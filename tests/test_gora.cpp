@@ -53,6 +53,8 @@ RasterLayout OverTiles(int bands, Value value)
 //! Inputs (and gora's stdout and stderr) go to m_in, outputs to m_out.
 class GoraTest : public ::testing::Test {
 protected:
+    void SetUp() override { GDALAllRegister(); } // for reading back what gora writes
+
     struct Result {
         int status = -1;
         std::string out, err;
