@@ -12,6 +12,7 @@
 
 #include "KRImageData.h"
 #include "KRPluginProbe.h"
+#include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
 namespace krtest {
@@ -51,23 +52,32 @@ inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, i
     p.SetStretchGama(gamma);
 }
 
-//! A raster of `size` x `size` pixels over a square of source units, with
-//! band b's value `value(b, column, row counted from the south)`. The
-//! accessor puts pixel i at the edge plus i x extent / (size - 1).
+//! A square raster of `size` x `size` pixels `step` source units apart, the
+//! north-west one at (west, north), where the accessor places pixels (GDAL's
+//! pixel is step x (size - 1) / size); band b holds value(b, column, row
+//! counted from the south).
 struct PlaneRaster {
     int epsg = 4326;
     int size = 64;
-    double west = 10.0, south = 48.0, extent = 2.0;
+    double west = 10.0, north = 50.0, step = 2.0 / 63;
     bool northUp = true;
     int bands = 3;
     GDALDataType type = GDT_Byte;
     std::vector<double> noData;
     std::function<double(int, double, double)> value;
 
-    double Res() const { return extent / (size - 1); }
     //! Fractional pixel indices (column, row from the south) of a point in source units.
-    double Column(double x) const { return (x - west) / Res(); }
-    double Row(double y) const { return (y - south) / Res(); }
+    double Column(double x) const { return (x - west) / step; }
+    double Row(double y) const { return (y - north) / step + (size - 1); }
+    //! Lon/lat rectangle from fractions (c0, r0) to (c1, r1) of the extent, south-west to north-east.
+    KRC::KRRect2d Rect(double c0, double r0, double c1, double r1, Projector* prj = nullptr) const
+    {
+        const double extent = step * (size - 1), south = north - extent;
+        KRC::KRPoint2d a(west + c0 * extent, south + r0 * extent), b(west + c1 * extent, south + r1 * extent);
+        if (prj != nullptr)
+            a = prj->Inverse(a.x, a.y), b = prj->Inverse(b.x, b.y);
+        return KRC::KRRect2d(a.x, b.y, b.x, a.y);
+    }
 
     RasterLayout Layout() const
     {
@@ -75,8 +85,8 @@ struct PlaneRaster {
         layout.width = layout.height = size;
         layout.bands = bands;
         layout.type = type;
-        const double pixel = extent / size;
-        layout.geoTransform = {west, pixel, 0, northUp ? south + extent : south, 0, northUp ? -pixel : pixel};
+        const double pixel = step * (size - 1) / size;
+        layout.geoTransform = {west, pixel, 0, northUp ? north : north - size * pixel, 0, northUp ? -pixel : pixel};
         layout.wkt = WktOfEpsg(epsg);
         layout.noData = noData;
         const int last = size - 1;
