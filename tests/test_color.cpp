@@ -1,10 +1,11 @@
 // The colour rules: the display bytes of direct reads, one image fetch per rule
 // (palette, grey table, stretch with gamma, filter colour, nodata), the host's
 // single-value queries, and the histogram clip.
-#include <cstdint>
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,33 +28,26 @@ GDALColorEntry Entry(int i)
 
 class ColorTest : public ::testing::Test {
 protected:
-    //! Opens a raster over lon 10..12, lat 48..50 whose band b holds value(b, west half or not); with a table, seen
-    //! through a VRT giving band 1 the table and its interpretation (GeoTIFF pads tables to 256 and makes them
-    //! palettes).
-    bool Open(GDALDataType type, int bands, std::function<double(int, bool)> value,
-              GDALColorInterp interp = GCI_Undefined, std::vector<double> noData = {})
+    //! Opens a raster over lon 10..12, lat 48..50 whose band b holds value(b, west half or not); with a palette
+    //! of 16 entries (GeoTIFF pads it to 256) when asked.
+    bool Open(GDALDataType type, int bands, std::function<double(int, bool)> value, bool palette = false,
+              std::vector<double> noData = {})
     {
         PlaneRaster raster;
-        raster.type = type;
-        raster.bands = bands;
-        raster.noData = noData;
+        raster.type = type, raster.bands = bands, raster.noData = noData;
         raster.value = [value](int b, double c, double) { return value(b, c < 32); };
-        const std::string name = m_dir.File(std::to_string(++m_files));
-        if (!WriteRaster(name + ".tif", raster.Layout()))
+        const std::string name = m_dir.File(std::to_string(++m_files) + ".tif");
+        if (!WriteRaster(name, raster.Layout()))
             return false;
-        if (interp != GCI_Undefined) {
-            GDALDatasetUniquePtr tif(GDALDataset::Open((name + ".tif").c_str(), GDAL_OF_RASTER));
-            GDALDatasetUniquePtr vrt(GetGDALDriverManager()->GetDriverByName("VRT")->CreateCopy(
-                (name + ".vrt").c_str(), tif.get(), FALSE, nullptr, nullptr, nullptr));
-            GDALColorTable table;
-            for (int i = 0; i < 16; ++i) {
-                const GDALColorEntry e = Entry(i);
-                table.SetColorEntry(i, &e);
-            }
-            vrt->GetRasterBand(1)->SetColorTable(&table);
-            vrt->GetRasterBand(1)->SetColorInterpretation(interp);
+        for (int i = 0; i < 16; ++i) {
+            const GDALColorEntry e = Entry(i);
+            m_palette.SetColorEntry(i, &e);
         }
-        return m_p.OpenForRead((name + (interp != GCI_Undefined ? ".vrt" : ".tif")).c_str());
+        if (palette) // written when the dataset closes, at the end of the statement
+            GDALDatasetUniquePtr(GDALDataset::Open(name.c_str(), GDAL_OF_UPDATE))
+                ->GetRasterBand(1)
+                ->SetColorTable(&m_palette);
+        return m_p.OpenForRead(name.c_str());
     }
 
     //! Bytes of pixels 2 (over the west half) and 37 (the east half) of row 20 of a 40 x 40 image of
@@ -75,8 +69,17 @@ protected:
 
     TempDir m_dir;
     int m_files = 0;
+    GDALColorTable m_palette;
     KRGORasterAccessorPlugin m_p;
 };
+
+//! `base` with bytes {index, value} changed.
+std::vector<int> With(std::vector<int> base, std::initializer_list<std::pair<int, int>> changes)
+{
+    for (const auto& [index, value] : changes)
+        base[static_cast<size_t>(index)] = value;
+    return base;
+}
 
 // Five pixels of three bands, stretched between 100 and 300 (type 1 or 2 with a known range, gamma 1 or 2),
 // else their low byte. With the filter colour in use, a pixel that only matches it once stretched is moved off
@@ -87,45 +90,44 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
 {
     const int pixels[5][4] = {{50, 60, 70, 9}, {0, 0, 0, 9}, {200, 60, 70, 9}, {400, 50, 60, 9}, {400, 400, 400, 9}};
     const auto value = [&pixels](int b, int c, int) { return pixels[c][b - 1]; };
-    const auto low = [&value](int b, int c, int r) { return value(b, c, r) % 256; };
-    ASSERT_TRUE(WriteRaster(m_dir.File("byte.tif"), {5, 1, 4, GDT_Byte, {0, 1, 0, 1, 0, -1}, "", {}, low}));
-    ASSERT_TRUE(WriteRaster(m_dir.File("wide.tif"), {5, 1, 3, GDT_UInt16, {0, 1, 0, 1, 0, -1}, "", {}, value}));
+    const auto low = [&pixels](int b, int c, int) { return pixels[c][b - 1] % 256; };
+    ASSERT_TRUE(WriteRaster(m_dir.File("B"), {5, 1, 4, GDT_Byte, {0, 1, 0, 1, 0, -1}, "", {}, low}));
+    ASSERT_TRUE(WriteRaster(m_dir.File("W"), {5, 1, 3, GDT_UInt16, {0, 1, 0, 1, 0, -1}, "", {}, value}));
     const std::vector<int> raw = {50, 60, 70, 0, 0, 0, 200, 60, 70, 144, 50, 60, 144, 144, 144};
     const std::vector<int> stretched = {0, 0, 0, 0, 0, 0, 127, 0, 0, 255, 0, 0, 255, 255, 255};
     const struct {
-        bool bytes, ignoreAlpha;
+        const char* file; //!< W: 16-bit, B: bytes, b: bytes with alpha ignored
         int type;
         float gamma;
-        bool valid, filtered;
-        KRColor3 filter;
+        bool valid;
+        int filter; //!< red, green, blue bits of the filter colour; -1: none in use
         const char* order;
         std::vector<int> want;
     } cases[] = {
-        {false, false, 1, 1.0f, true, false, {}, "2,1,0,3", stretched},
-        {false, false, 2, 1.0f, true, false, {}, "2,1,0,3", stretched},
-        {false, false, 1, 2.0f, true, false, {}, "2,1,0,3", {0, 0, 0, 0, 0, 0, 180, 0, 0, 255, 0, 0, 255, 255, 255}},
-        {false, false, 0, 1.0f, true, false, {}, "2,1,0,3", raw},
-        {false, false, 1, 1.0f, false, false, {}, "2,1,0,3", raw},
+        {"W", 1, 1, true, -1, "2,1,0,3", stretched},
+        {"W", 2, 1, true, -1, "2,1,0,3", stretched},
+        {"W", 1, 2, true, -1, "2,1,0,3", With(stretched, {{6, 180}})}, // 255 sqrt(0.5)
+        {"W", 0, 1, true, -1, "2,1,0,3", raw},
+        {"W", 1, 1, false, -1, "2,1,0,3", raw},
         // raw (0, 0, 0) matches before the stretch and is kept as it is
-        {false, false, 1, 1.0f, true, true, {0, 0, 0, 1}, "2,1,0,3", {1, 1, 1, 0, 0, 0, 127, 0, 0, 255, 0, 0, 255, 255, 255}},
-        {false, false, 1, 1.0f, true, true, {1, 1, 1, 1}, "2,1,0,3", {0, 0, 0, 0, 0, 0, 127, 0, 0, 255, 0, 0, 254, 254, 254}},
+        {"W", 1, 1, true, 0, "2,1,0,3", With(stretched, {{0, 1}, {1, 1}, {2, 1}})},
+        {"W", 1, 1, true, 7, "2,1,0,3", With(stretched, {{12, 254}, {13, 254}, {14, 254}})},
         // blue 255: band 1 meets it through entry 0 of the default order
-        {false, false, 1, 1.0f, true, true, {0, 0, 1, 1}, "2,1,0,3", {0, 0, 0, 0, 0, 0, 127, 0, 0, 254, 1, 1, 255, 255, 255}},
-        {false, false, 1, 1.0f, true, true, {0, 0, 1, 1}, "0,1,2,3", stretched},
-        {false, false, 1, 1.0f, true, false, {0, 0, 1, 1}, "2,1,0,3", stretched},
-        {true, true, 1, 1.0f, true, false, {}, "2,1,0,3", raw},
-        {true, false, 1, 1.0f, true, false, {}, "2,1,0,3", {50, 60, 70, 9, 0, 0, 0, 9, 200, 60, 70, 9, 144, 50, 60, 9, 144, 144, 144, 9}},
+        {"W", 1, 1, true, 1, "2,1,0,3", With(stretched, {{9, 254}, {10, 1}, {11, 1}})},
+        {"W", 1, 1, true, 1, "0,1,2,3", stretched},
+        {"b", 1, 1, true, -1, "2,1,0,3", raw},
+        {"B", 1, 1, true, -1, "2,1,0,3", {50, 60, 70, 9, 0, 0, 0, 9, 200, 60, 70, 9, 144, 50, 60, 9, 144, 144, 144, 9}},
     };
     for (const auto& tc : cases) {
-        SCOPED_TRACE(testing::Message() << tc.bytes << tc.type << tc.gamma << tc.valid << tc.filter.b << tc.order);
-        if (&tc == cases || tc.bytes != (&tc - 1)->bytes) { // opened once: colours are prepared on the first read
-            ASSERT_TRUE(m_p.OpenForRead(m_dir.File(tc.bytes ? "byte.tif" : "wide.tif").c_str()));
+        SCOPED_TRACE(testing::Message() << tc.file << tc.type << tc.gamma << tc.valid << tc.filter << tc.order);
+        if (&tc == cases || std::toupper(*tc.file) != std::toupper(*(&tc - 1)->file)) { // colours are prepared once
+            ASSERT_TRUE(m_p.OpenForRead(m_dir.File(std::string(1, std::toupper(*tc.file))).c_str()));
         }
         SetStretch(m_p, 100, 300, tc.type, tc.gamma);
         Probe::m_bMinMaxValid(m_p) = tc.valid;
-        m_p.SetIgnoreAlpha(tc.ignoreAlpha);
-        m_p.SetFilterColorUsed(tc.filtered);
-        m_p.SetFilterColor(tc.filter);
+        m_p.SetIgnoreAlpha(*tc.file == 'b');
+        m_p.SetFilterColorUsed(tc.filter >= 0);
+        m_p.SetFilterColor(KRColor3(tc.filter >> 2 & 1, tc.filter >> 1 & 1, tc.filter & 1, 1));
         m_p.SetBindsOrder(tc.order);
         std::unique_ptr<KRPixelDataMultiBand> colors(m_p.ReadColors(0, 0, 0, 4, false));
         ASSERT_NE(colors, nullptr);
@@ -133,28 +135,54 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
     }
 }
 
+// One image fetch per rule; the rest of the raster is covered by test_image_fetch.cpp.
 TEST_F(ColorTest, ImageFetchesApplyEachRule)
 {
-    // A palette's colour i is KRRGB(c3, c2, c1), out in fixed places whatever the band order; the host's own
-    // dictionary comes first; indices the palette lacks fall back to the value.
-    ASSERT_TRUE(Open(GDT_Byte, 1, [](int, bool west) { return west ? 3 : 12; }, GCI_PaletteIndex));
-    m_p.SetBindsOrder("1,2,0,3");
-    EXPECT_EQ(Fetched(), (std::vector<int>{Entry(3).c3, Entry(3).c2, Entry(3).c1, Entry(12).c3, Entry(12).c2,
-                                           Entry(12).c1}));
+    const auto bands = [](int b, bool) { return b == 1 ? 125 : b == 2 ? 150 : 90; };
+    const auto stretch = [this](int type) { return [this, type] { SetStretch(m_p, 100, 200, type, 2.0f); }; };
+    const struct {
+        const char* rule;
+        GDALDataType type;
+        int bands;
+        bool palette;
+        std::vector<double> noData;
+        std::function<double(int, bool)> value; //!< of band b in the west half or not
+        std::function<void()> setup;
+        std::vector<int> want; //!< pixels over the west and the east half
+    } rules[] = {
+        // sqrt(0.25) x 255 = 127.5, sqrt(0.5) x 255 = 180.3, below the range 0
+        {"16-bit, stretched with gamma", GDT_UInt16, 3, false, {}, bands, stretch(1), {0, 180, 127, 0, 180, 127}},
+        {"16-bit, stretch type 0", GDT_Int16, 3, false, {}, bands, stretch(0), {90, 150, 125, 90, 150, 125}},
+        {"bytes, never stretched", GDT_Byte, 3, false, {}, bands, stretch(1), {90, 150, 125, 90, 150, 125}},
+        {"nodata, clear", GDT_Byte, 3, false, {0, 0, 0}, [](int b, bool west) { return west ? 0 : 10 * b; }, {},
+         {0, 0, 0, 0, 30, 20, 10, 255}},
+        // Matched within a fixed 1e-10, whatever the host's tolerance: one of 1e-20 keeps the sampler from
+        // taking the colour for nodata, so only the pixel rule can clear the west half.
+        {"filter colour", GDT_Float64, 3, false, {}, [](int, bool west) { return 127.5 + (west ? 1e-11 : 1e-7); },
+         [this] { m_p.SetFilterColor({0.5f, 0.5f, 0.5f, 1}), m_p.SetFilterColorUsed(true), m_p.SetFilterColorTolerance(1e-20); },
+         {127, 127, 127, 0, 127, 127, 127, 255}},
+        {"no table: the value is the colour", GDT_Byte, 1, false, {}, [](int, bool) { return 5; }, {}, {5, 0, 0, 5, 0, 0}},
+        // palette colour i is KRRGB(c3, c2, c1), out in fixed places whatever the band order
+        {"palette", GDT_Byte, 1, true, {}, [](int, bool west) { return west ? 3 : 12; },
+         [this] { m_p.SetBindsOrder("1,2,0,3"); }, {Entry(3).c3, Entry(3).c2, Entry(3).c1, Entry(12).c3, Entry(12).c2, Entry(12).c1}},
+    };
+    for (const auto& r : rules) {
+        SCOPED_TRACE(r.rule);
+        ASSERT_TRUE(Open(r.type, r.bands, r.value, r.palette, r.noData));
+        m_p.SetFilterColorUsed(false);
+        if (r.setup)
+            r.setup();
+        EXPECT_EQ(Fetched(), r.want);
+    }
+    // The host's single-value query: an index the palette lacks is the colour itself.
     EXPECT_EQ(m_p.GetColorFromTable(3.9), KRRGB(Entry(3).c3, Entry(3).c2, Entry(3).c1));
-    EXPECT_EQ(m_p.GetColorFromTable(16.0), 16u);
-    EXPECT_EQ(m_p.GetColorFromTable(-1.0), 0xFFFFFFFFu);
-    KRColorDictTable dict;
-    dict.AddColor(0.0, KRRGB(1, 2, 3));
-    Probe::m_pColorDict(m_p) = &dict;
-    EXPECT_EQ(m_p.GetColorFromTable(3.9), KRRGB(1, 2, 3));
-    Probe::m_pColorDict(m_p) = nullptr;
+    EXPECT_EQ(m_p.GetColorFromTable(256.0), 256u);
 
     // A grey table ramps from white at index 0 to black at the last. File formats make any table a palette;
     // a memory band stands in for a grey-index band.
     GDALDatasetUniquePtr mem(GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 1, 1, 1, GDT_Byte, nullptr));
     GDALRasterBand* grey = mem->GetRasterBand(1);
-    grey->SetColorTable(Probe::m_pBand(m_p)->GetColorTable());
+    grey->SetColorTable(&m_palette);
     grey->SetColorInterpretation(GCI_GrayIndex);
     std::swap(Probe::m_pBand(m_p), grey);
     const KRColorset colors = Probe::ReadColorset(m_p);
@@ -162,35 +190,6 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
     ASSERT_EQ(colors.GetColorSize(), 16);
     EXPECT_TRUE(colors.m_colors[0] == KRRGB(255, 255, 255) && colors.m_colors[7] == KRRGB(7, 7, 7) &&
                 colors.m_colors[15] == KRRGB(0, 0, 0));
-    m_p.SetBindsOrder("2,1,0,3");
-
-    // Without a table the value is the colour.
-    ASSERT_TRUE(Open(GDT_Byte, 1, [](int, bool) { return 5; }));
-    EXPECT_EQ(Fetched(), (std::vector<int>{5, 0, 0, 5, 0, 0}));
-
-    // Only 16-bit bands are stretched: sqrt(0.25) x 255 = 127.5, sqrt(0.5) x 255 = 180.3, below the range 0.
-    for (const GDALDataType type : {GDT_UInt16, GDT_Byte}) {
-        ASSERT_TRUE(Open(type, 3, [](int b, bool) { return b == 1 ? 125 : b == 2 ? 150 : 90; }));
-        SetStretch(m_p, 100, 200, 1, 2.0f);
-        EXPECT_EQ(Fetched(), type == GDT_Byte ? std::vector<int>({90, 150, 125, 90, 150, 125})
-                                              : std::vector<int>({0, 180, 127, 0, 180, 127}));
-    }
-    EXPECT_EQ(m_p.GetStretchValue(150, 4), 150); // no range beyond the fourth band
-    m_p.SetStetchType(3);
-    EXPECT_EQ(m_p.GetStretchValue(150, 1), 150);
-
-    // Nodata in the west half is transparent in the working image.
-    ASSERT_TRUE(Open(GDT_Byte, 3, [](int b, bool west) { return west ? 0 : 10 * b; }, GCI_Undefined, {0, 0, 0}));
-    EXPECT_EQ(Fetched(), (std::vector<int>{0, 0, 0, 0, 30, 20, 10, 255}));
-
-    // The pixel rule matches the filter colour within a fixed 1e-10, whatever the host's tolerance: one of
-    // 1e-20 keeps the sampler from treating the colour as nodata, so only the pixel rule makes pixels clear.
-    ASSERT_TRUE(Open(GDT_Float64, 3, [](int b, bool west) { return b < 3 ? b * 10.0 : 30 + (west ? 1e-11 : 1e-7); }));
-    double* filter = Probe::m_filterColor(m_p);
-    filter[0] = 10, filter[1] = 20, filter[2] = 30;
-    m_p.SetFilterColorUsed(true);
-    m_p.SetFilterColorTolerance(1e-20);
-    EXPECT_EQ(Fetched(), (std::vector<int>{30, 20, 10, 0, 30, 20, 10, 255}));
 }
 
 // The clip cuts a quarter percent of the non-zero pixels at each end, counting
