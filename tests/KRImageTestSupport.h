@@ -52,6 +52,15 @@ inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, i
     p.SetStretchGama(gamma);
 }
 
+//! A test with a temporary folder, the accessor, and a new file name for each raster it writes.
+class AccessorTest : public ::testing::Test {
+protected:
+    std::string NewFile(const std::string& ext = ".tif") { return m_dir.File(std::to_string(++m_files) + ext); }
+    TempDir m_dir;
+    int m_files = 0;
+    KRC::KRGORasterAccessorPlugin m_p;
+};
+
 //! A square raster of `size` x `size` pixels `step` source units apart, the
 //! north-west one at (west, north), where the accessor places pixels (GDAL's
 //! pixel is step x (size - 1) / size); band b holds value(b, column, row

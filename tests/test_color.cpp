@@ -2,17 +2,8 @@
 // (palette, grey table, stretch with gamma, filter colour, nodata), the host's
 // single-value queries, and the histogram clip.
 #include <cctype>
-#include <functional>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "KRImageTestSupport.h"
-#include "KRPluginProbe.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -26,7 +17,7 @@ GDALColorEntry Entry(int i)
     return GDALColorEntry{static_cast<short>(10 * i), static_cast<short>(255 - 10 * i), static_cast<short>(7 * i), 255};
 }
 
-class ColorTest : public ::testing::Test {
+class ColorTest : public AccessorTest {
 protected:
     //! Opens a raster over lon 10..12, lat 48..50 whose band b holds value(b, west half or not); with a palette
     //! of 16 entries (GeoTIFF pads it to 256) when asked.
@@ -36,7 +27,7 @@ protected:
         PlaneRaster raster;
         raster.type = type, raster.bands = bands, raster.noData = noData;
         raster.value = [value](int b, double c, double) { return value(b, c < 32); };
-        const std::string name = m_dir.File(std::to_string(++m_files) + ".tif");
+        const std::string name = NewFile();
         if (!WriteRaster(name, raster.Layout()))
             return false;
         for (int i = 0; i < 16; ++i) {
@@ -67,10 +58,7 @@ protected:
         return bytes;
     }
 
-    TempDir m_dir;
-    int m_files = 0;
     GDALColorTable m_palette;
-    KRGORasterAccessorPlugin m_p;
 };
 
 //! `base` with bytes {index, value} changed.
@@ -224,7 +212,7 @@ TEST_F(ColorTest, HistogramClip)
             t.width, t.height, 1, t.type, {10, 0.01, 0, 50, 0, -0.01}, WktOfEpsg(4326), {}, [&t](int, int c, int r) {
                 return t.value(r * t.width + c);
             }};
-        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(std::to_string(++m_files) + ".tif"), layout));
+        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), layout));
         if (t.storedMax > 0.0) {
             Probe::m_bandMax(m_p)[0] = t.storedMax;
             Probe::m_bandHasMin(m_p)[0] = true;

@@ -1,14 +1,8 @@
 // Direct reads in raster coordinates: row numbering of blocks and scanlines, the
 // current band, and blocks off the raster. Display bytes are in test_color.cpp.
 #include <cstdint>
-#include <cstring>
-#include <memory>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "KRImageTestSupport.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -26,11 +20,7 @@ RasterLayout Grid(int bands, GDALDataType type, bool northUp = true)
     return {5, 4, bands, type, {0, 1, 0, northUp ? 4.0 : 0.0, 0, northUp ? -1.0 : 1.0}, "", {}, Sample};
 }
 
-class DirectReadTest : public ::testing::Test {
-protected:
-    TempDir m_dir;
-    KRGORasterAccessorPlugin m_p;
-};
+using DirectReadTest = AccessorTest;
 
 // Blocks of both bands, pixel-interleaved, rows in GDAL order: counted up from
 // the bottom when the row flag (north-up, inverted by flip) is set. Scanlines

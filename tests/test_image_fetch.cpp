@@ -3,16 +3,8 @@
 // inside, over an edge and beside the raster; band maps, band counts, tile
 // formats. The colour rules are in test_color.cpp.
 #include <algorithm>
-#include <cmath>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "KRImageTestSupport.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -50,7 +42,7 @@ struct Request {
     enumPixelFormat caller = PF_R8G8B8;
 };
 
-class ImageFetchTest : public ::testing::Test {
+class ImageFetchTest : public AccessorTest {
 protected:
     bool Open(const Source& s)
     {
@@ -61,7 +53,7 @@ protected:
         m_g.northUp = s.northUp;
         m_g.value = Pattern;
         m_prj.reset(s.utm ? new Projector(32632) : nullptr);
-        return WriteAndOpen(m_p, m_dir.File(std::to_string(++m_files) + ".tif"), m_g.Layout());
+        return WriteAndOpen(m_p, NewFile(), m_g.Layout());
     }
 
     //! Every pixel well over the raster holds each band's byte (the truncated plane; the nearest pixel's
@@ -76,44 +68,29 @@ protected:
             return v < 0 ? v : std::fabs(v - std::floor(v) - 0.5) > 1e-6 ? std::floor(v + 0.5) : std::nan("");
         };
         int over = 0, clear = 0, wrong = 0;
-        for (int i = 0; i < w * h; ++i) {
-            double x = rect.left + i % w * rect.Width() / (w - 1), y = rect.bottom + i / w * rect.Height() / (h - 1);
+        for (int i = 0; i < w * h * bytes; ++i) {
+            const int x = i / bytes % w, y = i / bytes / w, k = i % bytes;
+            double lon = rect.left + x * rect.Width() / (w - 1), lat = rect.bottom + y * rect.Height() / (h - 1);
             if (m_prj)
-                m_prj->Forward(x, y);
-            double c = m_g.Column(x), r = m_g.Row(y);
-            if (m_prj)
-                c = nearest(c), r = nearest(r);
+                m_prj->Forward(lon, lat);
+            const double c = m_prj ? nearest(m_g.Column(lon)) : m_g.Column(lon);
+            const double r = m_prj ? nearest(m_g.Row(lat)) : m_g.Row(lat);
             const double off = std::max({-c, c - last, -r, r - last});
-            std::vector<double> want(static_cast<size_t>(bytes), 0.0);
-            const auto put = [&](int entry, double v) {
-                if (map[entry] >= 0 && map[entry] < bytes)
-                    want[static_cast<size_t>(map[entry])] = v;
-            };
-            if (off > 1) {
-                ++clear;
-            } else if (off > 0 || std::isnan(c + r)) {
-                continue; // the edge's own step: clamped or skipped
-            } else {
-                ++over;
-                for (int b = 1; b <= std::min(3, m_g.bands); ++b)
-                    put(b - 1, Pattern(b, c, q.options & kFlip ? last - r : r));
-                if (bytes == 4)
-                    put(3, q.alpha);
-            }
-            const unsigned char* px = PixelAt(image, i % w, i / w);
-            for (int k = 0; k < bytes; ++k) {
-                const double e = want[static_cast<size_t>(k)];
-                if (px[k] != static_cast<int>(e - noise) && px[k] != static_cast<int>(e + noise) && ++wrong <= 3)
-                    ADD_FAILURE() << "pixel " << i % w << ", " << i / w << " byte " << k << ": " << int(px[k])
-                                  << ", expected " << e;
-            }
+            if ((off > 0 && off <= 1) || std::isnan(c + r))
+                continue; // the edge's own step (clamped or skipped), or a hair from half-way
+            double want = 0;
+            for (int b = 0; off <= 0 && b < 4; ++b) // bands 1 to 3, then alpha, at their map entries
+                if (map[b] == k && (b < 3 ? b < m_g.bands : bytes == 4))
+                    want = b < 3 ? Pattern(b + 1, c, q.options & kFlip ? last - r : r) : q.alpha;
+            if (k == 0)
+                ++(off > 1 ? clear : over);
+            const int got = PixelAt(image, x, y)[k];
+            if (got != static_cast<int>(want - noise) && got != static_cast<int>(want + noise) && ++wrong <= 3)
+                ADD_FAILURE() << "pixel " << x << ", " << y << " byte " << k << ": " << got << ", expected " << want;
         }
         EXPECT_TRUE(q.straddles ? over > w * h / 8 && clear > w * h / 8 : over == w * h) << over << ", " << clear;
     }
 
-    TempDir m_dir;
-    int m_files = 0;
-    KRGORasterAccessorPlugin m_p;
     PlaneRaster m_g;
     std::unique_ptr<Projector> m_prj;
 };

@@ -2,17 +2,8 @@
 // and real grids of the 2007 edition. Terrain from such grids is checked with
 // the other sources in test_terrain.cpp.
 #include <algorithm>
-#include <clocale>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "KRPluginProbe.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
+#include "KRImageTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -29,7 +20,7 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text.replace(text.find(from), from.size(), to);
 }
 
-class NsdtfTest : public ::testing::Test {
+class NsdtfTest : public AccessorTest {
 protected:
     //! The grid's cells, row after row, once the file opens; empty when it does not.
     std::vector<float> Open(const std::string& name, const std::string& text)
@@ -43,8 +34,6 @@ protected:
         return cells != nullptr ? std::vector<float>(cells, cells + grid->GetWidth() * grid->GetHeight())
                                 : std::vector<float>{-1};
     }
-    TempDir m_dir;
-    KRGORasterAccessorPlugin m_p;
 };
 
 // Values in file order, wrapped as they like, divided by the divisor (in thousandths when the unit is K); cells
@@ -54,12 +43,9 @@ protected:
 // coordinates in arc seconds.
 TEST_F(NsdtfTest, HeaderAndValues)
 {
-    const std::string row = [] {
-        std::string text;
-        for (int c = 0; c < 120; ++c)
-            text += std::to_string(100000 + c) + " ";
-        return text;
-    }();
+    std::string row;
+    for (int c = 0; c < 120; ++c)
+        row += std::to_string(100000 + c) + " ";
     const struct {
         std::string name, text;
         int projType;
@@ -96,19 +82,11 @@ TEST_F(NsdtfTest, KeyedGridsRefused)
         EXPECT_TRUE(Open(text[0] == 'N' ? "g.dem" : "g.GRD", text + "1 2 3 4 5 6").empty()) << text;
 }
 
-// Numbers read alike under a decimal-comma locale (built in the test's folder: few systems have one); the grid
-// is read on the first fetch, so a file gone by then delivers nothing.
-TEST_F(NsdtfTest, LocaleAndFileGoneBeforeFirstFetch)
+// The grid is read on the first fetch: a file gone by then delivers nothing.
+TEST_F(NsdtfTest, FileGoneBeforeFirstFetch)
 {
-    const std::string previous = std::setlocale(LC_NUMERIC, nullptr), de = m_dir.File("de_DE.UTF-8");
-    setenv("LOCPATH", m_dir.Path().c_str(), 1);
-    const bool chosen = std::system(("localedef -i de_DE -f UTF-8 '" + de + "' >/dev/null 2>&1").c_str()) == 0 &&
-                        std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    unsetenv("LOCPATH");
     WriteText(m_dir.File("gone.dem"), "NSDTF-DEM 1.0 D 0 0 100 40 0.5 0.25 2 3 1\n1 2 3 4 5 6");
     ASSERT_TRUE(m_p.OpenForRead(m_dir.File("gone.dem").c_str()));
-    std::setlocale(LC_NUMERIC, previous.c_str());
-    EXPECT_TRUE(!chosen || m_p.GetSrcBounds().GetGeoBounds().right == 101) << "decimal comma";
     std::filesystem::remove(m_dir.File("gone.dem"));
     EXPECT_EQ(FetchTile(m_p, 0, 0, 0), nullptr);
 }

@@ -1,11 +1,6 @@
 // The quick image path: requests inside, over each edge and beside the raster,
 // flip, pixel sizes against band counts and band maps, mixed band types.
-#include <memory>
-
-#include <gtest/gtest.h>
-
 #include "KRImageTestSupport.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

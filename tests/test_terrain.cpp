@@ -2,15 +2,8 @@
 // south-up and UTM; NSDTF-DEM grids positional, keyed, in degrees and in metres)
 // fetched inside, over an edge, beside the raster and as tiles; nodata, flip, seams.
 #include <algorithm>
-#include <cmath>
-#include <memory>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "KRImageTestSupport.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -72,7 +65,7 @@ std::string DemText(const PlaneRaster& g, bool keyed, double hole)
     return text;
 }
 
-class TerrainTest : public ::testing::Test {
+class TerrainTest : public AccessorTest {
 protected:
     bool Open(const Source& s)
     {
@@ -82,7 +75,7 @@ protected:
             return c >= last - 2 && r <= 2 ? hole : Plane(c, r);
         };
         m_prj.reset(s.epsg == 4326 ? nullptr : new Projector(s.epsg));
-        const std::string path = m_dir.File(std::to_string(++m_files));
+        const std::string path = NewFile("");
         if (s.kind == kTiff) {
             if (std::isfinite(hole))
                 m_g.noData = {hole};
@@ -126,9 +119,6 @@ protected:
         return planar;
     }
 
-    TempDir m_dir;
-    int m_files = 0;
-    KRGORasterAccessorPlugin m_p;
     PlaneRaster m_g;
     std::unique_ptr<Projector> m_prj;
 };
@@ -170,7 +160,7 @@ TEST_F(TerrainTest, NeighbouringTilesShareEdges)
         m_g.size = epsg == 4326 ? 200 : 100;
         m_g.step = epsg == 4326 ? 0.01 : 250;
         m_g.value = [](int, double c, double r) { return 500 + 100 * std::sin(c / 3) * std::cos(r / 4); };
-        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(std::to_string(epsg) + ".tif"), m_g.Layout()));
+        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), m_g.Layout()));
         Projector prj(epsg);
         const KRRect2d mid = m_g.Rect(0.5, 0.5, 0.5, 0.5, epsg == 4326 ? nullptr : &prj);
         const int level = epsg == 4326 ? 10 : 12; // about 18 and 20 pixels a side: read at full size
