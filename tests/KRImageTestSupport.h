@@ -4,11 +4,6 @@
 // worked out at any position.
 
 #include <cmath>
-#include <functional>
-#include <memory>
-#include <string>
-
-#include <gdal_priv.h>
 
 #include "KRImageData.h"
 #include "KRPluginProbe.h"
@@ -43,10 +38,8 @@ inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, int type, float gamma = 1.0f)
 {
     using Probe = KRC::KRGORasterAccessorPluginProbe;
-    for (int i = 0; i < 4; ++i) {
-        Probe::m_bandMin(p)[i] = lo;
-        Probe::m_bandMax(p)[i] = hi;
-    }
+    for (int i = 0; i < 4; ++i)
+        Probe::m_bandMin(p)[i] = lo, Probe::m_bandMax(p)[i] = hi;
     Probe::m_bMinMaxValid(p) = true;
     p.SetStetchType(type);
     p.SetStretchGama(gamma);
@@ -90,19 +83,9 @@ struct PlaneRaster {
 
     RasterLayout Layout() const
     {
-        RasterLayout layout;
-        layout.width = layout.height = size;
-        layout.bands = bands;
-        layout.type = type;
-        const double pixel = step * (size - 1) / size;
-        layout.geoTransform = {west, pixel, 0, northUp ? north : north - size * pixel, 0, northUp ? -pixel : pixel};
-        layout.wkt = WktOfEpsg(epsg);
-        layout.noData = noData;
-        const int last = size - 1;
-        const bool up = northUp;
-        auto f = value;
-        layout.value = [f, last, up](int b, int c, int r) { return f(b, c, up ? last - r : r); };
-        return layout;
+        const double pixel = step * (size - 1) / size, top = northUp ? north : north - size * pixel;
+        return {size, size, bands, type, {west, pixel, 0, top, 0, northUp ? -pixel : pixel}, WktOfEpsg(epsg), noData,
+                [f = value, last = size - 1, up = northUp](int b, int c, int r) { return f(b, c, up ? last - r : r); }};
     }
 };
 

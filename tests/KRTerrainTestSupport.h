@@ -60,7 +60,6 @@ public:
         m_forward.reset(OGRCreateCoordinateTransformation(&m_geo, &m_prj));
         m_inverse.reset(OGRCreateCoordinateTransformation(&m_prj, &m_geo));
     }
-    bool Ok() const { return m_forward && m_inverse; }
     void Forward(double& x, double& y) { m_forward->Transform(1, &x, &y); }
     KRC::KRPoint2d Inverse(double x, double y)
     {

@@ -17,49 +17,7 @@ GDALColorEntry Entry(int i)
     return GDALColorEntry{static_cast<short>(10 * i), static_cast<short>(255 - 10 * i), static_cast<short>(7 * i), 255};
 }
 
-class ColorTest : public AccessorTest {
-protected:
-    //! Opens a raster over lon 10..12, lat 48..50 whose band b holds value(b, west half or not); with a palette
-    //! of 16 entries (GeoTIFF pads it to 256) when asked.
-    bool Open(GDALDataType type, int bands, std::function<double(int, bool)> value, bool palette = false,
-              std::vector<double> noData = {})
-    {
-        PlaneRaster raster;
-        raster.type = type, raster.bands = bands, raster.noData = noData;
-        raster.value = [value](int b, double c, double) { return value(b, c < 32); };
-        const std::string name = NewFile();
-        if (!WriteRaster(name, raster.Layout()))
-            return false;
-        for (int i = 0; i < 16; ++i) {
-            const GDALColorEntry e = Entry(i);
-            m_palette.SetColorEntry(i, &e);
-        }
-        if (palette) // written when the dataset closes, at the end of the statement
-            GDALDatasetUniquePtr(GDALDataset::Open(name.c_str(), GDAL_OF_UPDATE))
-                ->GetRasterBand(1)
-                ->SetColorTable(&m_palette);
-        return m_p.OpenForRead(name.c_str());
-    }
-
-    //! Bytes of pixels 2 (over the west half) and 37 (the east half) of row 20 of a 40 x 40 image of
-    //! lon 10.2..11.8, lat 48.2..49.8: the working image when one is delivered.
-    std::vector<int> Fetched()
-    {
-        auto image = MakeImage(40, 40, PF_R8G8B8);
-        KRImageData* made = nullptr;
-        EXPECT_EQ(m_p.FetchImageData(image.get(), made, KRRect2d(10.2, 49.8, 11.8, 48.2), nullptr, false),
-                  GetchResult_Delivered);
-        const std::unique_ptr<KRImageData> owned(made);
-        const KRImageData& result = made != nullptr ? *made : *image;
-        std::vector<int> bytes;
-        for (const int column : {2, 37})
-            for (int k = 0; k < result.GetPixelSize(); ++k)
-                bytes.push_back(PixelAt(result, column, 20)[k]);
-        return bytes;
-    }
-
-    GDALColorTable m_palette;
-};
+using ColorTest = AccessorTest;
 
 //! `base` with bytes {index, value} changed.
 std::vector<int> With(std::vector<int> base, std::initializer_list<std::pair<int, int>> changes)
@@ -123,44 +81,69 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
     }
 }
 
-// One image fetch per rule; the rest of the raster is covered by test_image_fetch.cpp.
+// One image fetch per rule, of a raster over lon 10..12, lat 48..50 whose band b holds value(b, west half or
+// not): pixels 2 (over the west half) and 37 (the east half) of row 20 of a 40 x 40 image of lon 10.2..11.8,
+// lat 48.2..49.8, in the working image when one is delivered.
 TEST_F(ColorTest, ImageFetchesApplyEachRule)
 {
     const auto bands = [](int b, bool) { return b == 1 ? 125 : b == 2 ? 150 : 90; };
     const auto stretch = [this](int type) { return [this, type] { SetStretch(m_p, 100, 200, type, 2.0f); }; };
+    GDALColorTable palette; // of 16 entries: GeoTIFF pads it to 256
+    for (int i = 0; i < 16; ++i) {
+        const GDALColorEntry e = Entry(i);
+        palette.SetColorEntry(i, &e);
+    }
     const struct {
         const char* rule;
         GDALDataType type;
         int bands;
-        bool palette;
         std::vector<double> noData;
-        std::function<double(int, bool)> value; //!< of band b in the west half or not
+        std::function<double(int, bool)> value;
         std::function<void()> setup;
-        std::vector<int> want; //!< pixels over the west and the east half
+        std::vector<int> want;
     } rules[] = {
         // sqrt(0.25) x 255 = 127.5, sqrt(0.5) x 255 = 180.3, below the range 0
-        {"16-bit, stretched with gamma", GDT_UInt16, 3, false, {}, bands, stretch(1), {0, 180, 127, 0, 180, 127}},
-        {"16-bit, stretch type 0", GDT_Int16, 3, false, {}, bands, stretch(0), {90, 150, 125, 90, 150, 125}},
-        {"bytes, never stretched", GDT_Byte, 3, false, {}, bands, stretch(1), {90, 150, 125, 90, 150, 125}},
-        {"nodata, clear", GDT_Byte, 3, false, {0, 0, 0}, [](int b, bool west) { return west ? 0 : 10 * b; }, {},
+        {"16-bit, stretched with gamma", GDT_UInt16, 3, {}, bands, stretch(1), {0, 180, 127, 0, 180, 127}},
+        {"16-bit, stretch type 0", GDT_Int16, 3, {}, bands, stretch(0), {90, 150, 125, 90, 150, 125}},
+        {"bytes, never stretched", GDT_Byte, 3, {}, bands, stretch(1), {90, 150, 125, 90, 150, 125}},
+        {"nodata, clear", GDT_Byte, 3, {0, 0, 0}, [](int b, bool west) { return west ? 0 : 10 * b; }, {},
          {0, 0, 0, 0, 30, 20, 10, 255}},
         // Matched within a fixed 1e-10, whatever the host's tolerance: one of 1e-20 keeps the sampler from
         // taking the colour for nodata, so only the pixel rule can clear the west half.
-        {"filter colour", GDT_Float64, 3, false, {}, [](int, bool west) { return 127.5 + (west ? 1e-11 : 1e-7); },
-         [this] { m_p.SetFilterColor({0.5f, 0.5f, 0.5f, 1}), m_p.SetFilterColorUsed(true), m_p.SetFilterColorTolerance(1e-20); },
+        {"filter colour", GDT_Float64, 3, {}, [](int, bool west) { return 127.5 + (west ? 1e-11 : 1e-7); },
+         [this] { m_p.SetFilterColor({0.5f, 0.5f, 0.5f, 1}), m_p.SetFilterColorTolerance(1e-20); },
          {127, 127, 127, 0, 127, 127, 127, 255}},
-        {"no table: the value is the colour", GDT_Byte, 1, false, {}, [](int, bool) { return 5; }, {}, {5, 0, 0, 5, 0, 0}},
+        {"no table: the value is the colour", GDT_Byte, 1, {}, [](int, bool) { return 5; }, {}, {5, 0, 0, 5, 0, 0}},
         // palette colour i is KRRGB(c3, c2, c1), out in fixed places whatever the band order
-        {"palette", GDT_Byte, 1, true, {}, [](int, bool west) { return west ? 3 : 12; },
-         [this] { m_p.SetBindsOrder("1,2,0,3"); }, {Entry(3).c3, Entry(3).c2, Entry(3).c1, Entry(12).c3, Entry(12).c2, Entry(12).c1}},
+        {"palette", GDT_Byte, 1, {}, [](int, bool west) { return west ? 3 : 12; },
+         [this] { m_p.SetBindsOrder("1,2,0,3"); },
+         {Entry(3).c3, Entry(3).c2, Entry(3).c1, Entry(12).c3, Entry(12).c2, Entry(12).c1}},
     };
     for (const auto& r : rules) {
         SCOPED_TRACE(r.rule);
-        ASSERT_TRUE(Open(r.type, r.bands, r.value, r.palette, r.noData));
-        m_p.SetFilterColorUsed(false);
+        PlaneRaster raster;
+        raster.type = r.type, raster.bands = r.bands, raster.noData = r.noData;
+        raster.value = [&r](int b, double c, double) { return r.value(b, c < 32); };
+        const std::string name = NewFile();
+        ASSERT_TRUE(WriteRaster(name, raster.Layout()));
+        const std::string rule = r.rule;
+        if (rule == "palette") // written as the dataset closes, at the end of the statement
+            GDALDatasetUniquePtr(GDALDataset::Open(name.c_str(), GDAL_OF_UPDATE))->GetRasterBand(1)->SetColorTable(&palette);
+        ASSERT_TRUE(m_p.OpenForRead(name.c_str()));
+        m_p.SetFilterColorUsed(rule == "filter colour");
         if (r.setup)
             r.setup();
-        EXPECT_EQ(Fetched(), r.want);
+        auto image = MakeImage(40, 40, PF_R8G8B8);
+        KRImageData* made = nullptr;
+        ASSERT_EQ(m_p.FetchImageData(image.get(), made, KRRect2d(10.2, 49.8, 11.8, 48.2), nullptr, false),
+                  GetchResult_Delivered);
+        const std::unique_ptr<KRImageData> owned(made);
+        const KRImageData& result = made ? *made : *image;
+        std::vector<int> bytes;
+        for (const int column : {2, 37})
+            for (int k = 0; k < result.GetPixelSize(); ++k)
+                bytes.push_back(PixelAt(result, column, 20)[k]);
+        EXPECT_EQ(bytes, r.want);
     }
     // The host's single-value query: an index the palette lacks is the colour itself.
     EXPECT_EQ(m_p.GetColorFromTable(3.9), KRRGB(Entry(3).c3, Entry(3).c2, Entry(3).c1));
@@ -170,7 +153,7 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
     // a memory band stands in for a grey-index band.
     GDALDatasetUniquePtr mem(GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 1, 1, 1, GDT_Byte, nullptr));
     GDALRasterBand* grey = mem->GetRasterBand(1);
-    grey->SetColorTable(&m_palette);
+    grey->SetColorTable(&palette);
     grey->SetColorInterpretation(GCI_GrayIndex);
     std::swap(Probe::m_pBand(m_p), grey);
     const KRColorset colors = Probe::ReadColorset(m_p);
@@ -208,11 +191,8 @@ TEST_F(ColorTest, HistogramClip)
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.max);
-        const RasterLayout layout{
-            t.width, t.height, 1, t.type, {10, 0.01, 0, 50, 0, -0.01}, WktOfEpsg(4326), {}, [&t](int, int c, int r) {
-                return t.value(r * t.width + c);
-            }};
-        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), layout));
+        const auto value = [&t](int, int c, int r) { return t.value(r * t.width + c); };
+        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), {t.width, t.height, 1, t.type, {10, .01, 0, 50, 0, -.01}, "", {}, value}));
         if (t.storedMax > 0.0) {
             Probe::m_bandMax(m_p)[0] = t.storedMax;
             Probe::m_bandHasMin(m_p)[0] = true;

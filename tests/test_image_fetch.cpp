@@ -18,20 +18,15 @@ double Pattern(int band, double c, double r)
     return band == 1 ? 2 * c + 5 : band == 2 ? 2 * r + 7 : band == 3 ? c + r : 200;
 }
 
-struct Source {
-    int bands = 3;
-    bool northUp = true;
-    bool utm = false; //!< 100 pixels 100 m apart in UTM 32N from (500, 5330) km; else 64 over lon 10..12, lat 48..50
-};
-
-enum Option { kFlip = 1, kIgnoreAlpha = 2, kTile = 4 };
+// kUtm: 100 pixels 100 m apart in UTM 32N from (500, 5330) km; else 64 pixels over lon 10..12, lat 48..50.
+enum Option { kFlip = 1, kIgnoreAlpha = 2, kTile = 4, kSouthUp = 8, kUtm = 16 };
 
 int kDefaultMap[4] = {2, 1, 0, 3};
 int kMapOffThePixel[4] = {3, 1, -1, 9}; // entries 0, 2 and 3 name no byte of a three-byte pixel
 
 struct Request {
     const char* name;
-    Source source;
+    int bands;
     double c0, r0, c1, r1;  //!< fractions of the extent, south-west to north-east; kTile: the tile holding
                             //!< (c0, r0) at level c1
     enumPixelFormat format; //!< of the image delivered; PF_Unknown when nothing is
@@ -44,18 +39,6 @@ struct Request {
 
 class ImageFetchTest : public AccessorTest {
 protected:
-    bool Open(const Source& s)
-    {
-        m_g = PlaneRaster();
-        if (s.utm)
-            m_g.epsg = 32632, m_g.size = 100, m_g.step = 100, m_g.west = 500000, m_g.north = 5330000;
-        m_g.bands = s.bands;
-        m_g.northUp = s.northUp;
-        m_g.value = Pattern;
-        m_prj.reset(s.utm ? new Projector(32632) : nullptr);
-        return WriteAndOpen(m_p, NewFile(), m_g.Layout());
-    }
-
     //! Every pixel well over the raster holds each band's byte (the truncated plane; the nearest pixel's
     //! when projected) at its map entry and `alpha` at entry 3 when in the pixel, other bytes 0; every
     //! pixel more than a pixel off the raster is all 0.
@@ -97,32 +80,36 @@ protected:
 
 TEST_F(ImageFetchTest, RequestsFollowThePatternAndAreClearOffTheRaster)
 {
-    const Source geo, southUp{3, false}, utm{3, true, true};
     const double px = 1.0 / 63; // a pixel of the geographic raster
     const Request requests[] = {
-        // name, source, fractions, format, alpha, straddles, options, map, caller's format
-        {"inside", geo, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false},
-        {"south-up", southUp, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false},
-        {"flipped", geo, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false, kFlip},
-        {"over the west edge", geo, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true},
+        // name, bands, fractions, format, alpha, straddles, options, map, caller's format
+        {"inside", 3, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false},
+        {"south-up", 3, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false, kSouthUp},
+        {"flipped", 3, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false, kFlip},
+        {"over the west edge", 3, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true},
         // the window's 2-pixel margin runs past the edge, or just stays on the raster
-        {"1.5 pixels in", geo, 1.5 * px, 0.3, 0.25, 0.7, PF_A8R8G8B8, 255, false},
-        {"2.5 pixels in", geo, 2.5 * px, 0.3, 0.25, 0.7, PF_R8G8B8, 0, false},
-        {"beside", geo, 5, 5, 5.2, 5.2, PF_Unknown, 0, false},
-        {"UTM inside", utm, 0.3, 0.4, 0.55, 0.65, PF_R8G8B8, 0, false}, // read at full size: 29 pixels
-        {"UTM over the west edge", utm, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true},
-        {"two bands", {2}, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false},
-        {"map off the pixel", geo, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false, 0, kMapOffThePixel},
-        {"four-byte caller, three bands", geo, 0.25, 0.35, 0.65, 0.8, PF_A8R8G8B8, 0, false, 0, nullptr, PF_A8R8G8B8},
-        {"four bands, alpha ignored, west", {4}, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true, kIgnoreAlpha},
-        {"tile over the north-west corner", geo, 0, 1, 6, 0, PF_A8R8G8B8, 255, true, kTile},
-        {"tile beside", geo, 5, 5, 6, 0, PF_Unknown, 0, false, kTile},
-        {"tile of five bands", {5}, 0.5, 0.5, 8, 0, PF_A8R8G8B8, 200, false, kTile},
-        {"tile of five bands, alpha ignored", {5}, 0.5, 0.5, 8, 0, PF_R8G8B8, 0, false, kTile | kIgnoreAlpha},
+        {"1.5 pixels in", 3, 1.5 * px, 0.3, 0.25, 0.7, PF_A8R8G8B8, 255, false},
+        {"2.5 pixels in", 3, 2.5 * px, 0.3, 0.25, 0.7, PF_R8G8B8, 0, false},
+        {"beside", 3, 5, 5, 5.2, 5.2, PF_Unknown, 0, false},
+        {"UTM inside", 3, 0.3, 0.4, 0.55, 0.65, PF_R8G8B8, 0, false, kUtm}, // read at full size: 29 pixels
+        {"UTM over the west edge", 3, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true, kUtm},
+        {"two bands", 2, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false},
+        {"map off the pixel", 3, 0.25, 0.35, 0.65, 0.8, PF_R8G8B8, 0, false, 0, kMapOffThePixel},
+        {"four-byte caller, three bands", 3, 0.25, 0.35, 0.65, 0.8, PF_A8R8G8B8, 0, false, 0, nullptr, PF_A8R8G8B8},
+        {"four bands, alpha ignored, west", 4, -0.25, 0.5, 0.25, 0.8, PF_A8R8G8B8, 255, true, kIgnoreAlpha},
+        {"tile over the north-west corner", 3, 0, 1, 6, 0, PF_A8R8G8B8, 255, true, kTile},
+        {"tile beside", 3, 5, 5, 6, 0, PF_Unknown, 0, false, kTile},
+        {"tile of five bands", 5, 0.5, 0.5, 8, 0, PF_A8R8G8B8, 200, false, kTile},
+        {"tile of five bands, alpha ignored", 5, 0.5, 0.5, 8, 0, PF_R8G8B8, 0, false, kTile | kIgnoreAlpha},
     };
     for (const Request& q : requests) {
         SCOPED_TRACE(q.name);
-        ASSERT_TRUE(Open(q.source));
+        m_g = PlaneRaster();
+        if (q.options & kUtm)
+            m_g.epsg = 32632, m_g.size = 100, m_g.step = 100, m_g.west = 500000, m_g.north = 5330000;
+        m_g.bands = q.bands, m_g.northUp = !(q.options & kSouthUp), m_g.value = Pattern;
+        m_prj.reset(q.options & kUtm ? new Projector(32632) : nullptr);
+        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), m_g.Layout()));
         m_p.SetIgnoreAlpha(q.options & kIgnoreAlpha);
         std::unique_ptr<KRImageData> image, made;
         KRImageData* out = reinterpret_cast<KRImageData*>(&m_p); // must be reset

@@ -50,7 +50,7 @@ TEST_F(NsdtfTest, HeaderAndValues)
         std::string name, text;
         int projType;
         std::vector<float> cells;
-        double min, max;
+        double min = 0, max = 0;
     } cases[] = {
         {"a.dem", "NSDTF-DEM 1.0 D 0 0 100 40 0.5 0.25 2 3 10\n7\n8 9\t10 -99990 120", 1,
          {0.7f, 0.8f, 0.9f, 1, -9999, 12}, -9999, 12},
@@ -61,25 +61,23 @@ TEST_F(NsdtfTest, HeaderAndValues)
          2.5},
         {"e.txt", "  datamark: CNSDTF-DEM \nY0: 40\nCol: 120\nrow: 1\nDX:0.5\nDY:0.5\nX0:100\nXYUnit:D\n" + row, 1,
          {}, 100000, 100119},
+        // refused: a compressed grid, a missing key, the keyed magic in a ".dem" file's positional place
+        {"f.GRD", Replaced(kKeyed, "Compress:0", "Compress:1") + "1 2 3 4 5 6", -1, {}},
+        {"g.GRD", Replaced(kKeyed, "DataMark", "DataMarc") + "1 2 3 4 5 6", -1, {}},
+        {"h.GRD", Replaced(kKeyed, "Row:", "Rows:") + "1 2 3 4 5 6", -1, {}},
+        {"i.dem", "NSDTF-DEM\n" + kKeyed + "1 2 3 4 5 6", -1, {}},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
         const std::vector<float> cells = Open(tc.name, tc.text);
-        EXPECT_TRUE(tc.cells.empty() ? cells.size() == 120 && cells[0] == 100000 : cells == tc.cells);
-        EXPECT_EQ(m_p.GetProjType(), tc.projType);
-        EXPECT_TRUE(m_p.IsMinMaxValid() && m_p.GetMinValue() == tc.min && m_p.GetMaxValue() == tc.max);
+        EXPECT_TRUE(tc.projType < 0 ? cells.empty() : tc.cells.empty() ? cells.size() == 120 && cells[0] == 100000
+                                                                         : cells == tc.cells);
+        EXPECT_TRUE(tc.projType < 0 || (m_p.GetProjType() == tc.projType && m_p.IsMinMaxValid() &&
+                                        m_p.GetMinValue() == tc.min && m_p.GetMaxValue() == tc.max));
     }
     Open("s.grd", Replaced(Replaced(kKeyed, "XYUnit:D", "XYUnit:S"), "X0:100\r\nY0:40\r\nDX:0.5\r\nDY:0.25",
                            "X0:360000\r\nY0:144000\r\nDX:1800\r\nDY:900") + "0 0 0 0 0 0");
     ExpectRectNear(m_p.GetSrcBounds().GetGeoBounds(), KRRect2d(100, 40, 101, 39.75));
-}
-
-// A compressed grid, a missing key, or the keyed magic in a ".dem" file's positional place are refused.
-TEST_F(NsdtfTest, KeyedGridsRefused)
-{
-    for (const std::string& text : {Replaced(kKeyed, "Compress:0", "Compress:1"), Replaced(kKeyed, "DataMark", "DataMarc"),
-                                    Replaced(kKeyed, "Row:", "Rows:"), "NSDTF-DEM\n" + kKeyed})
-        EXPECT_TRUE(Open(text[0] == 'N' ? "g.dem" : "g.GRD", text + "1 2 3 4 5 6").empty()) << text;
 }
 
 // The grid is read on the first fetch: a file gone by then delivers nothing.
@@ -104,7 +102,6 @@ TEST_F(NsdtfTest, RealKeyedGrids)
         return cells;
     };
     EXPECT_EQ(grid("TEST1.GRD"), (std::vector<float>{100, 200, 300, 400}));
-    EXPECT_EQ(grid("TEST2.GRD").size(), 40u);
     const std::vector<float> head = grid("TEST3.GRD"), all = grid("TEST4.GRD");
     ASSERT_EQ(all.size(), 371u * 495u);
     EXPECT_TRUE(std::equal(head.begin(), head.end(), all.begin()));

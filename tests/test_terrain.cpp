@@ -70,19 +70,15 @@ protected:
     bool Open(const Source& s)
     {
         m_g = Geometry(s.epsg, s.northUp, s.type);
-        const double hole = s.hole;
-        m_g.value = [hole, last = m_g.size - 1](int, double c, double r) {
-            return c >= last - 2 && r <= 2 ? hole : Plane(c, r);
-        };
+        const int last = m_g.size - 1;
+        m_g.value = [&s, last](int, double c, double r) { return c >= last - 2 && r <= 2 ? s.hole : Plane(c, r); };
+        m_g.noData.assign(s.kind == kTiff && std::isfinite(s.hole), s.hole);
         m_prj.reset(s.epsg == 4326 ? nullptr : new Projector(s.epsg));
-        const std::string path = NewFile("");
-        if (s.kind == kTiff) {
-            if (std::isfinite(hole))
-                m_g.noData = {hole};
-            return WriteAndOpen(m_p, path + ".tif", m_g.Layout());
-        }
-        WriteText(path + ".dem", DemText(m_g, s.kind == kKeyedDem, hole));
-        if (!m_p.OpenForRead((path + ".dem").c_str()))
+        const std::string path = NewFile(s.kind == kTiff ? ".tif" : ".dem");
+        if (s.kind == kTiff)
+            return WriteAndOpen(m_p, path, m_g.Layout());
+        WriteText(path, DemText(m_g, s.kind == kKeyedDem, s.hole));
+        if (!m_p.OpenForRead(path.c_str()))
             return false;
         // A grid in metres serves nothing until its system is known.
         return m_prj == nullptr || (FetchTile(m_p, 0, 0, 0) == nullptr &&
