@@ -15,8 +15,7 @@ namespace krtest {
 inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::enumPixelFormat format)
 {
     auto image = std::make_unique<KRC::KRImageData>();
-    image->m_nWidth = width;
-    image->m_nHeight = height;
+    image->m_nWidth = width, image->m_nHeight = height;
     image->SetPixelFormat(format);
     return image->CreateData() ? std::move(image) : nullptr;
 }
@@ -30,8 +29,7 @@ inline bool WriteAndOpen(KRC::KRGORasterAccessorPlugin& p, const std::string& pa
 //! Bytes of pixel (column c, row r counted from the south edge).
 inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
-    return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
-           static_cast<size_t>(c) * image.GetPixelSize();
+    return image.m_pData + size_t(r) * image.GetWidthBytes() + size_t(c) * image.GetPixelSize();
 }
 
 //! The stretch range of the first four bands, as opening would have found it, and the host's stretch settings.
@@ -41,8 +39,7 @@ inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, i
     for (int i = 0; i < 4; ++i)
         Probe::m_bandMin(p)[i] = lo, Probe::m_bandMax(p)[i] = hi;
     Probe::m_bMinMaxValid(p) = true;
-    p.SetStetchType(type);
-    p.SetStretchGama(gamma);
+    p.SetStetchType(type), p.SetStretchGama(gamma);
 }
 
 //! A test with a temporary folder, the accessor, and a new file name for each raster it writes.

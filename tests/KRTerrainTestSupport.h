@@ -2,10 +2,8 @@
 // Terrain test helpers: grids, the host's tiles worked out by hand, lon/lat projection.
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
@@ -19,8 +17,7 @@ namespace krtest {
 inline std::unique_ptr<KRC::KRTerrainData> MakeGrid(int width, int height)
 {
     auto grid = std::make_unique<KRC::KRTerrainData>(KRC::KRTerrainData::Structure());
-    grid->SetWidth(width);
-    grid->SetHeight(height);
+    grid->SetWidth(width), grid->SetHeight(height);
     grid->SetDataFormat(KRC::RDF_Float64);
     return grid->CreateData() ? std::move(grid) : nullptr;
 }
@@ -61,11 +58,7 @@ public:
         m_inverse.reset(OGRCreateCoordinateTransformation(&m_prj, &m_geo));
     }
     void Forward(double& x, double& y) { m_forward->Transform(1, &x, &y); }
-    KRC::KRPoint2d Inverse(double x, double y)
-    {
-        m_inverse->Transform(1, &x, &y);
-        return KRC::KRPoint2d(x, y);
-    }
+    KRC::KRPoint2d Inverse(double x, double y) { return m_inverse->Transform(1, &x, &y), KRC::KRPoint2d(x, y); }
 
 private:
     OGRSpatialReference m_geo, m_prj;

@@ -11,21 +11,7 @@ using Probe = KRGORasterAccessorPluginProbe;
 
 namespace {
 
-// Palette entry i as GDAL holds it (c1, c2, c3 = red, green, blue).
-GDALColorEntry Entry(int i)
-{
-    return GDALColorEntry{static_cast<short>(10 * i), static_cast<short>(255 - 10 * i), static_cast<short>(7 * i), 255};
-}
-
 using ColorTest = AccessorTest;
-
-//! `base` with bytes {index, value} changed.
-std::vector<int> With(std::vector<int> base, std::initializer_list<std::pair<int, int>> changes)
-{
-    for (const auto& [index, value] : changes)
-        base[static_cast<size_t>(index)] = value;
-    return base;
-}
 
 // Five pixels of three bands, stretched between 100 and 300 (type 1 or 2 with a known range, gamma 1 or 2),
 // else their low byte. With the filter colour in use, a pixel that only matches it once stretched is moved off
@@ -41,6 +27,12 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
     ASSERT_TRUE(WriteRaster(m_dir.File("W"), {5, 1, 3, GDT_UInt16, {0, 1, 0, 1, 0, -1}, "", {}, value}));
     const std::vector<int> raw = {50, 60, 70, 0, 0, 0, 200, 60, 70, 144, 50, 60, 144, 144, 144};
     const std::vector<int> stretched = {0, 0, 0, 0, 0, 0, 127, 0, 0, 255, 0, 0, 255, 255, 255};
+    const auto With = [&stretched](std::initializer_list<std::pair<int, int>> changes) { // bytes {index, value}
+        std::vector<int> bytes = stretched;
+        for (const auto& [index, value] : changes)
+            bytes[static_cast<size_t>(index)] = value;
+        return bytes;
+    };
     const struct {
         const char* file; //!< W: 16-bit, B: bytes, b: bytes with alpha ignored
         int type;
@@ -51,15 +43,14 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
         std::vector<int> want;
     } cases[] = {
         {"W", 1, 1, true, -1, "2,1,0,3", stretched},
-        {"W", 2, 1, true, -1, "2,1,0,3", stretched},
-        {"W", 1, 2, true, -1, "2,1,0,3", With(stretched, {{6, 180}})}, // 255 sqrt(0.5)
+        {"W", 1, 2, true, -1, "2,1,0,3", With({{6, 180}})}, // 255 sqrt(0.5)
         {"W", 0, 1, true, -1, "2,1,0,3", raw},
         {"W", 1, 1, false, -1, "2,1,0,3", raw},
         // raw (0, 0, 0) matches before the stretch and is kept as it is
-        {"W", 1, 1, true, 0, "2,1,0,3", With(stretched, {{0, 1}, {1, 1}, {2, 1}})},
-        {"W", 1, 1, true, 7, "2,1,0,3", With(stretched, {{12, 254}, {13, 254}, {14, 254}})},
+        {"W", 1, 1, true, 0, "2,1,0,3", With({{0, 1}, {1, 1}, {2, 1}})},
+        {"W", 1, 1, true, 7, "2,1,0,3", With({{12, 254}, {13, 254}, {14, 254}})},
         // blue 255: band 1 meets it through entry 0 of the default order
-        {"W", 1, 1, true, 1, "2,1,0,3", With(stretched, {{9, 254}, {10, 1}, {11, 1}})},
+        {"W", 1, 1, true, 1, "2,1,0,3", With({{9, 254}, {10, 1}, {11, 1}})},
         {"W", 1, 1, true, 1, "0,1,2,3", stretched},
         {"b", 1, 1, true, -1, "2,1,0,3", raw},
         {"B", 1, 1, true, -1, "2,1,0,3", {50, 60, 70, 9, 0, 0, 0, 9, 200, 60, 70, 9, 144, 50, 60, 9, 144, 144, 144, 9}},
@@ -71,11 +62,9 @@ TEST_F(ColorTest, ReadColorsStretchAndMoveOffTheFilterColour)
         }
         SetStretch(m_p, 100, 300, tc.type, tc.gamma);
         Probe::m_bMinMaxValid(m_p) = tc.valid;
-        m_p.SetIgnoreAlpha(*tc.file == 'b');
-        m_p.SetFilterColorUsed(tc.filter >= 0);
+        m_p.SetIgnoreAlpha(*tc.file == 'b'), m_p.SetBindsOrder(tc.order), m_p.SetFilterColorUsed(tc.filter >= 0);
         m_p.SetFilterColor(KRColor3(tc.filter >> 2 & 1, tc.filter >> 1 & 1, tc.filter & 1, 1));
-        m_p.SetBindsOrder(tc.order);
-        std::unique_ptr<KRPixelDataMultiBand> colors(m_p.ReadColors(0, 0, 0, 4, false));
+        const std::unique_ptr<KRPixelDataMultiBand> colors(m_p.ReadColors(0, 0, 0, 4, false));
         ASSERT_NE(colors, nullptr);
         EXPECT_EQ(std::vector<int>(colors->GetData(), colors->GetData() + colors->GetDataBytes()), tc.want);
     }
@@ -88,9 +77,9 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
 {
     const auto bands = [](int b, bool) { return b == 1 ? 125 : b == 2 ? 150 : 90; };
     const auto stretch = [this](int type) { return [this, type] { SetStretch(m_p, 100, 200, type, 2.0f); }; };
-    GDALColorTable palette; // of 16 entries: GeoTIFF pads it to 256
-    for (int i = 0; i < 16; ++i) {
-        const GDALColorEntry e = Entry(i);
+    GDALColorTable palette; // of 16 entries (GeoTIFF pads it to 256): red, green, blue 10 i, 255 - 10 i, 7 i
+    for (short i = 0; i < 16; ++i) {
+        const GDALColorEntry e{short(10 * i), short(255 - 10 * i), short(7 * i), 255};
         palette.SetColorEntry(i, &e);
     }
     const struct {
@@ -117,7 +106,7 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
         // palette colour i is KRRGB(c3, c2, c1), out in fixed places whatever the band order
         {"palette", GDT_Byte, 1, {}, [](int, bool west) { return west ? 3 : 12; },
          [this] { m_p.SetBindsOrder("1,2,0,3"); },
-         {Entry(3).c3, Entry(3).c2, Entry(3).c1, Entry(12).c3, Entry(12).c2, Entry(12).c1}},
+         {21, 225, 30, 84, 135, 120}},
     };
     for (const auto& r : rules) {
         SCOPED_TRACE(r.rule);
@@ -126,11 +115,12 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
         raster.value = [&r](int b, double c, double) { return r.value(b, c < 32); };
         const std::string name = NewFile();
         ASSERT_TRUE(WriteRaster(name, raster.Layout()));
-        const std::string rule = r.rule;
-        if (rule == "palette") // written as the dataset closes, at the end of the statement
-            GDALDatasetUniquePtr(GDALDataset::Open(name.c_str(), GDAL_OF_UPDATE))->GetRasterBand(1)->SetColorTable(&palette);
+        if (std::string(r.rule) == "palette") { // written as the dataset closes
+            GDALDatasetUniquePtr tif(GDALDataset::Open(name.c_str(), GDAL_OF_UPDATE));
+            tif->GetRasterBand(1)->SetColorTable(&palette);
+        }
         ASSERT_TRUE(m_p.OpenForRead(name.c_str()));
-        m_p.SetFilterColorUsed(rule == "filter colour");
+        m_p.SetFilterColorUsed(std::string(r.rule) == "filter colour");
         if (r.setup)
             r.setup();
         auto image = MakeImage(40, 40, PF_R8G8B8);
@@ -146,7 +136,7 @@ TEST_F(ColorTest, ImageFetchesApplyEachRule)
         EXPECT_EQ(bytes, r.want);
     }
     // The host's single-value query: an index the palette lacks is the colour itself.
-    EXPECT_EQ(m_p.GetColorFromTable(3.9), KRRGB(Entry(3).c3, Entry(3).c2, Entry(3).c1));
+    EXPECT_EQ(m_p.GetColorFromTable(3.9), KRRGB(21, 225, 30));
     EXPECT_EQ(m_p.GetColorFromTable(256.0), 256u);
 
     // A grey table ramps from white at index 0 to black at the last. File formats make any table a palette;
@@ -182,17 +172,14 @@ TEST_F(ColorTest, HistogramClip)
         {GDT_UInt32, 64, 64, [](int i) { return 3 + 1e6 * i; }, 9000003, 4086000003.0},
         // Only values up to 5,000,000 count at the top (those of i < 2500).
         {GDT_Int32, 64, 64, [](int i) { return 1 + 2000.0 * i; }, 18001, 4980001, 5e6},
-        // 300 non-zero pixels: the threshold is 0, so the clip is 1 and the truncated maximum.
-        {GDT_UInt16, 64, 64, [](int i) { return i < 300 ? 5 + 3 * i : 0; }, 1, 902},
         // 1 to 4000, ten pixels each, and a band of zeros that does not count: 100 pixels cut each end.
         {GDT_UInt16, 200, 220, [](int i) { return i < 40000 ? i % 4000 + 1 : 0; }, 10, 3991},
         {GDT_Float32, 16, 16, [](int i) { return -50.0 + i % 41; }, -50, -10},
-        {GDT_Float64, 16, 16, [](int i) { return i * 1e10; }, 0, 255e10},
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.max);
         const auto value = [&t](int, int c, int r) { return t.value(r * t.width + c); };
-        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), {t.width, t.height, 1, t.type, {10, .01, 0, 50, 0, -.01}, "", {}, value}));
+        ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), {t.width, t.height, 1, t.type, {}, "", {}, value}));
         if (t.storedMax > 0.0) {
             Probe::m_bandMax(m_p)[0] = t.storedMax;
             Probe::m_bandHasMin(m_p)[0] = true;

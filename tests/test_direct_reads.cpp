@@ -1,6 +1,7 @@
 // Direct reads in raster coordinates: row numbering of blocks and scanlines, the
 // current band, and blocks off the raster. Display bytes are in test_color.cpp.
 #include <cstdint>
+#include <cstring>
 
 #include "KRImageTestSupport.h"
 
@@ -10,14 +11,12 @@ using namespace krtest;
 namespace {
 
 // 5 x 4 pixels; sample of band b at GDAL column c and row r (row 0 at the top).
-int Sample(int b, int c, int r)
-{
-    return 1000 * b + 10 * r + c;
-}
+int Sample(int b, int c, int r) { return 1000 * b + 10 * r + c; }
 
-RasterLayout Grid(int bands, GDALDataType type, bool northUp = true)
+//! Two 16-bit bands.
+RasterLayout Grid(bool northUp = true)
 {
-    return {5, 4, bands, type, {0, 1, 0, northUp ? 4.0 : 0.0, 0, northUp ? -1.0 : 1.0}, "", {}, Sample};
+    return {5, 4, 2, GDT_UInt16, {0, 1, 0, northUp ? 4.0 : 0.0, 0, northUp ? -1.0 : 1.0}, "", {}, Sample};
 }
 
 using DirectReadTest = AccessorTest;
@@ -29,15 +28,14 @@ TEST_F(DirectReadTest, BlockAndScanlineRows)
 {
     const struct {
         bool northUp, flip;
-        int r0, r1, c0, c1;
-        int topRow; //!< GDAL row of the block's first row
+        int r0, r1, c0, c1, topRow; //!< topRow: GDAL row of the block's first row
     } cases[] = {
         {true, false, 0, 0, 0, 4, 3},  {true, true, 0, 1, 1, 3, 0},  {true, false, 0, 1, 1, 3, 2},
         {false, false, 0, 1, 1, 3, 0}, {false, true, 0, 1, 1, 3, 2}, {true, false, 3, 3, 4, 4, 0}, // NE corner
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(testing::Message() << tc.northUp << tc.flip << " rows " << tc.r0 << ".." << tc.r1);
-        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(tc.northUp ? "north" : "south"), Grid(2, GDT_UInt16, tc.northUp)));
+        ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File(tc.northUp ? "north" : "south"), Grid(tc.northUp)));
         ASSERT_TRUE(m_p.BeginRead(1));
         const int w = tc.c1 - tc.c0 + 1, h = tc.r1 - tc.r0 + 1;
         KRPixelDataMultiBand pixels(w, h, 2, RDF_UInt16, false, 0.0, 0.0);
@@ -59,7 +57,7 @@ TEST_F(DirectReadTest, BlockAndScanlineRows)
 // does not fit the block or the band's type is refused, untouched.
 TEST_F(DirectReadTest, BlocksOffTheRasterReadNothing)
 {
-    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), Grid(2, GDT_UInt16)) && m_p.BeginRead(1));
+    ASSERT_TRUE(WriteAndOpen(m_p, m_dir.File("grid.tif"), Grid()) && m_p.BeginRead(1));
     const struct {
         bool accepted;
         int w, h, bands;

@@ -12,20 +12,19 @@ namespace {
 
 // In fractional pixel indices (column, row from the south): bilinear sampling
 // of a window read at full size reproduces it exactly.
-double Plane(double c, double r)
-{
-    return 2 * c + 3 * r + 100;
-}
+double Plane(double c, double r) { return 2 * c + 3 * r + 100; }
 
 enum Kind { kTiff, kDem, kKeyedDem };
 
+// northUp: for NSDTF-DEM, rows from the north; hole: the 3 x 3 pixels of the south-east corner, a GeoTIFF's
+// nodata when finite.
 struct Source {
     const char* name;
     Kind kind;
     int epsg;
-    bool northUp; //!< NSDTF-DEM: rows from the north
+    bool northUp;
     GDALDataType type;
-    double hole; //!< the 3 x 3 pixels of the south-east corner; a GeoTIFF's nodata when finite
+    double hole;
 } const kSources[] = {
     {"GeoTIFF, Float64, NaN", kTiff, 4326, true, GDT_Float64, NAN},
     {"GeoTIFF, south-up, Int16, nodata", kTiff, 4326, false, GDT_Int16, -500},
@@ -38,8 +37,8 @@ struct Source {
 //! 17 pixels of 1/8 degree from lon 10, lat 50, or 21 of 1 km from (500, 4500) km in UTM 33N.
 PlaneRaster Geometry(int epsg, bool northUp = true, GDALDataType type = GDT_Float64)
 {
-    PlaneRaster g;
     const bool geo = epsg == 4326;
+    PlaneRaster g;
     g.epsg = epsg, g.bands = 1, g.northUp = northUp, g.type = type;
     g.size = geo ? 17 : 21, g.step = geo ? 0.125 : 1000, g.west = geo ? 10 : 500000, g.north = geo ? 50 : 4500000;
     return g;
@@ -67,24 +66,6 @@ std::string DemText(const PlaneRaster& g, bool keyed, double hole)
 
 class TerrainTest : public AccessorTest {
 protected:
-    bool Open(const Source& s)
-    {
-        m_g = Geometry(s.epsg, s.northUp, s.type);
-        const int last = m_g.size - 1;
-        m_g.value = [&s, last](int, double c, double r) { return c >= last - 2 && r <= 2 ? s.hole : Plane(c, r); };
-        m_g.noData.assign(s.kind == kTiff && std::isfinite(s.hole), s.hole);
-        m_prj.reset(s.epsg == 4326 ? nullptr : new Projector(s.epsg));
-        const std::string path = NewFile(s.kind == kTiff ? ".tif" : ".dem");
-        if (s.kind == kTiff)
-            return WriteAndOpen(m_p, path, m_g.Layout());
-        WriteText(path, DemText(m_g, s.kind == kKeyedDem, s.hole));
-        if (!m_p.OpenForRead(path.c_str()))
-            return false;
-        // A grid in metres serves nothing until its system is known.
-        return m_prj == nullptr || (FetchTile(m_p, 0, 0, 0) == nullptr &&
-                                    m_p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m"));
-    }
-
     std::unique_ptr<KRTerrainData> Fetch(const KRRect2d& rect, bool flip = false)
     {
         auto grid = MakeGrid(33, 33);
@@ -123,15 +104,27 @@ TEST_F(TerrainTest, EverySourceFollowsThePlane)
 {
     for (const Source& s : kSources) {
         SCOPED_TRACE(s.name);
-        ASSERT_TRUE(Open(s));
+        m_g = Geometry(s.epsg, s.northUp, s.type);
+        const int last = m_g.size - 1;
+        m_g.value = [&s, last](int, double c, double r) { return c >= last - 2 && r <= 2 ? s.hole : Plane(c, r); };
+        m_g.noData.assign(s.kind == kTiff && std::isfinite(s.hole), s.hole);
+        m_prj.reset(s.epsg == 4326 ? nullptr : new Projector(s.epsg));
+        const std::string path = NewFile(s.kind == kTiff ? ".tif" : ".dem");
+        if (s.kind != kTiff)
+            WriteText(path, DemText(m_g, s.kind == kKeyedDem, s.hole));
+        ASSERT_TRUE((s.kind != kTiff || WriteRaster(path, m_g.Layout())) && m_p.OpenForRead(path.c_str()));
+        if (s.kind != kTiff && m_prj) { // a grid in metres serves nothing until its system is known
+            EXPECT_EQ(FetchTile(m_p, 0, 0, 0), nullptr);
+            ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m"));
+        }
         // Inside (reaching into the hole) and over the north-west corner, flipped or not.
         for (const KRRect2d& rect :
              {m_g.Rect(0.3, 0.03, 0.97, 0.7, m_prj.get()), m_g.Rect(-0.4, 0.5, 0.5, 1.4, m_prj.get())})
             for (const bool flip : {false, true})
                 EXPECT_GT(Check(*Fetch(rect, flip), rect, flip), 200) << flip;
-        auto untouched = FilledGrid(5, 5, 7.0);
-        EXPECT_EQ(m_p.FetchTerrainData(untouched.get(), KRRect2d(20, 10, 21, 9), false), GetchResult_None);
-        EXPECT_EQ(untouched->GetValue(2, 2), 7.0);
+        const auto untouched = FilledGrid(5, 5, 7.0);
+        EXPECT_TRUE(m_p.FetchTerrainData(untouched.get(), {20, 10, 21, 9}, false) == GetchResult_None &&
+                    untouched->GetValue(2, 2) == 7.0); // beside the raster: nothing, the grid untouched
         // The tile holding the middle: the plane, and the same as a fetch of its bounds.
         const KRRect2d mid = m_g.Rect(0.5, 0.5, 0.5, 0.5, m_prj.get());
         const int level = s.epsg == 4326 ? 7 : 9;
@@ -153,8 +146,7 @@ TEST_F(TerrainTest, NeighbouringTilesShareEdges)
     for (const int epsg : {4326, 32633}) {
         SCOPED_TRACE(epsg);
         m_g = Geometry(epsg);
-        m_g.size = epsg == 4326 ? 200 : 100;
-        m_g.step = epsg == 4326 ? 0.01 : 250;
+        m_g.size = epsg == 4326 ? 200 : 100, m_g.step = epsg == 4326 ? 0.01 : 250;
         m_g.value = [](int, double c, double r) { return 500 + 100 * std::sin(c / 3) * std::cos(r / 4); };
         ASSERT_TRUE(WriteAndOpen(m_p, NewFile(), m_g.Layout()));
         Projector prj(epsg);
