@@ -1,7 +1,7 @@
 #pragma once
-// Image test helpers: host images, pixel access (row 0 south), and rasters whose
-// samples are planes in the pixel indices, so that expected colours can be
-// worked out at any position.
+// Fetch test helpers: host images, pixel access (row 0 south), a fixture with a
+// folder and an accessor, and rasters whose samples are known in closed form at
+// every pixel position, so that expected values can be worked out anywhere.
 
 #include <cmath>
 
