@@ -1,17 +1,13 @@
 #pragma once
-// Image test helpers: host images, pixel access (row 0 south), and rasters whose
-// samples are planes in the pixel indices, so that expected colours can be
-// worked out at any position.
+// Fetch test helpers: host images, pixel access (row 0 south), a fixture with a
+// folder and an accessor, and rasters whose samples are known in closed form at
+// every pixel position, so that expected values can be worked out anywhere.
 
 #include <cmath>
-#include <functional>
-#include <memory>
-#include <string>
-
-#include <gdal_priv.h>
 
 #include "KRImageData.h"
 #include "KRPluginProbe.h"
+#include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
 namespace krtest {
@@ -19,8 +15,7 @@ namespace krtest {
 inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::enumPixelFormat format)
 {
     auto image = std::make_unique<KRC::KRImageData>();
-    image->m_nWidth = width;
-    image->m_nHeight = height;
+    image->m_nWidth = width, image->m_nHeight = height;
     image->SetPixelFormat(format);
     return image->CreateData() ? std::move(image) : nullptr;
 }
@@ -34,56 +29,60 @@ inline bool WriteAndOpen(KRC::KRGORasterAccessorPlugin& p, const std::string& pa
 //! Bytes of pixel (column c, row r counted from the south edge).
 inline const unsigned char* PixelAt(const KRC::KRImageData& image, int c, int r)
 {
-    return image.m_pData + static_cast<size_t>(r) * image.GetWidthBytes() +
-           static_cast<size_t>(c) * image.GetPixelSize();
+    return image.m_pData + size_t(r) * image.GetWidthBytes() + size_t(c) * image.GetPixelSize();
 }
 
 //! The stretch range of the first four bands, as opening would have found it, and the host's stretch settings.
 inline void SetStretch(KRC::KRGORasterAccessorPlugin& p, double lo, double hi, int type, float gamma = 1.0f)
 {
     using Probe = KRC::KRGORasterAccessorPluginProbe;
-    for (int i = 0; i < 4; ++i) {
-        Probe::m_bandMin(p)[i] = lo;
-        Probe::m_bandMax(p)[i] = hi;
-    }
+    for (int i = 0; i < 4; ++i)
+        Probe::m_bandMin(p)[i] = lo, Probe::m_bandMax(p)[i] = hi;
     Probe::m_bMinMaxValid(p) = true;
-    p.SetStetchType(type);
-    p.SetStretchGama(gamma);
+    p.SetStetchType(type), p.SetStretchGama(gamma);
 }
 
-//! A raster of `size` x `size` pixels over a square of source units, with
-//! band b's value `value(b, column, row counted from the south)`. The
-//! accessor puts pixel i at the edge plus i x extent / (size - 1).
+//! A test with a temporary folder, the accessor, and a new file name for each raster it writes.
+class AccessorTest : public ::testing::Test {
+protected:
+    std::string NewFile(const std::string& ext = ".tif") { return m_dir.File(std::to_string(++m_files) + ext); }
+    TempDir m_dir;
+    int m_files = 0;
+    KRC::KRGORasterAccessorPlugin m_p;
+};
+
+//! A square raster of `size` x `size` pixels `step` source units apart, the
+//! north-west one at (west, north), where the accessor places pixels (GDAL's
+//! pixel is step x (size - 1) / size); band b holds value(b, column, row
+//! counted from the south).
 struct PlaneRaster {
     int epsg = 4326;
     int size = 64;
-    double west = 10.0, south = 48.0, extent = 2.0;
+    double west = 10.0, north = 50.0, step = 2.0 / 63;
     bool northUp = true;
     int bands = 3;
     GDALDataType type = GDT_Byte;
     std::vector<double> noData;
     std::function<double(int, double, double)> value;
 
-    double Res() const { return extent / (size - 1); }
     //! Fractional pixel indices (column, row from the south) of a point in source units.
-    double Column(double x) const { return (x - west) / Res(); }
-    double Row(double y) const { return (y - south) / Res(); }
+    double Column(double x) const { return (x - west) / step; }
+    double Row(double y) const { return (y - north) / step + (size - 1); }
+    //! Lon/lat rectangle from fractions (c0, r0) to (c1, r1) of the extent, south-west to north-east.
+    KRC::KRRect2d Rect(double c0, double r0, double c1, double r1, Projector* prj = nullptr) const
+    {
+        const double extent = step * (size - 1), south = north - extent;
+        KRC::KRPoint2d a(west + c0 * extent, south + r0 * extent), b(west + c1 * extent, south + r1 * extent);
+        if (prj != nullptr)
+            a = prj->Inverse(a.x, a.y), b = prj->Inverse(b.x, b.y);
+        return KRC::KRRect2d(a.x, b.y, b.x, a.y);
+    }
 
     RasterLayout Layout() const
     {
-        RasterLayout layout;
-        layout.width = layout.height = size;
-        layout.bands = bands;
-        layout.type = type;
-        const double pixel = extent / size;
-        layout.geoTransform = {west, pixel, 0, northUp ? south + extent : south, 0, northUp ? -pixel : pixel};
-        layout.wkt = WktOfEpsg(epsg);
-        layout.noData = noData;
-        const int last = size - 1;
-        const bool up = northUp;
-        auto f = value;
-        layout.value = [f, last, up](int b, int c, int r) { return f(b, c, up ? last - r : r); };
-        return layout;
+        const double pixel = step * (size - 1) / size, top = northUp ? north : north - size * pixel;
+        return {size, size, bands, type, {west, pixel, 0, top, 0, northUp ? -pixel : pixel}, WktOfEpsg(epsg), noData,
+                [f = value, last = size - 1, up = northUp](int b, int c, int r) { return f(b, c, up ? last - r : r); }};
     }
 };
 

@@ -1,11 +1,9 @@
 #pragma once
-// Terrain test helpers: grids, the host's tiles worked out by hand, sample checks, lon/lat projection.
+// Terrain test helpers: grids, the host's tiles worked out by hand, lon/lat projection.
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
@@ -19,8 +17,7 @@ namespace krtest {
 inline std::unique_ptr<KRC::KRTerrainData> MakeGrid(int width, int height)
 {
     auto grid = std::make_unique<KRC::KRTerrainData>(KRC::KRTerrainData::Structure());
-    grid->SetWidth(width);
-    grid->SetHeight(height);
+    grid->SetWidth(width), grid->SetHeight(height);
     grid->SetDataFormat(KRC::RDF_Float64);
     return grid->CreateData() ? std::move(grid) : nullptr;
 }
@@ -39,25 +36,6 @@ inline std::pair<int, int> TileAt(double lon, double lat, int level)
     return {static_cast<int>((lon + 180) / side), static_cast<int>((90 - lat) / side)};
 }
 
-//! Checks every sample (row 0 south) is finite and near expected(lon, lat) unless that is NaN;
-//! returns how many non-zero values were expected.
-template <class F>
-int ExpectSamples(const KRC::KRTerrainData& grid, const KRC::KRRect2d& rect, double tolerance, F&& expected)
-{
-    const int w = grid.GetWidth(), h = grid.GetHeight();
-    int nonZero = 0;
-    for (int r = 0; r < h; ++r) {
-        for (int c = 0; c < w; ++c) {
-            const double v = grid.GetValue(r, c), e = expected(rect.left + c * (rect.right - rect.left) / (w - 1),
-                                                               rect.bottom + r * (rect.top - rect.bottom) / (h - 1));
-            EXPECT_TRUE(std::isfinite(v) && (std::isnan(e) || std::fabs(v - e) <= tolerance))
-                << "row " << r << ", column " << c << ": " << v << ", expected " << e;
-            nonZero += !std::isnan(e) && e != 0.0;
-        }
-    }
-    return nonZero;
-}
-
 //! The tile entry point: the tile, or null with GetchResult_None.
 inline std::unique_ptr<KRC::KRTerrainData> FetchTile(KRC::KRRasterDataAccessor& p, int x, int y, int level)
 {
@@ -65,23 +43,6 @@ inline std::unique_ptr<KRC::KRTerrainData> FetchTile(KRC::KRRasterDataAccessor& 
     const KRC::GetchResult result = p.FetchTerrainData(tile, x, y, level);
     EXPECT_EQ(result, tile != nullptr ? KRC::GetchResult_Delivered : KRC::GetchResult_None);
     return std::unique_ptr<KRC::KRTerrainData>(tile);
-}
-
-using Block = std::vector<float>; //!< 4 x 4 tiles of 33 x 33 samples, tile rows counting south
-
-//! The 4 x 4 tiles of a level from the one holding (lon, lat), fetched from the
-//! `first`-th on (wrapping round); missing ones NaN.
-inline Block FetchBlock(KRC::KRRasterDataAccessor& p, double lon, double lat, int level, int first = 0)
-{
-    const auto at = TileAt(lon, lat, level);
-    Block block(16 * 1089, NAN);
-    for (int k = 0; k < 16; ++k) {
-        const int t = (first + k) % 16;
-        auto tile = FetchTile(p, at.first + t % 4, at.second + t / 4, level);
-        if (tile != nullptr)
-            std::memcpy(&block[t * 1089], tile->GetData(), 1089 * sizeof(float));
-    }
-    return block;
 }
 
 //! Lon/lat (longitude first) to and from a projected system, with OGR.
@@ -96,32 +57,13 @@ public:
         m_forward.reset(OGRCreateCoordinateTransformation(&m_geo, &m_prj));
         m_inverse.reset(OGRCreateCoordinateTransformation(&m_prj, &m_geo));
     }
-    bool Ok() const { return m_forward && m_inverse; }
     void Forward(double& x, double& y) { m_forward->Transform(1, &x, &y); }
-    KRC::KRPoint2d Inverse(double x, double y)
-    {
-        m_inverse->Transform(1, &x, &y);
-        return KRC::KRPoint2d(x, y);
-    }
+    KRC::KRPoint2d Inverse(double x, double y) { return m_inverse->Transform(1, &x, &y), KRC::KRPoint2d(x, y); }
 
 private:
     OGRSpatialReference m_geo, m_prj;
     std::unique_ptr<OGRCoordinateTransformation> m_forward, m_inverse;
 };
-
-//! For ExpectSamples: plane(x, y) over box (in the source's units, reached through prj when given),
-//! 0 farther than margin beyond it, unchecked in between.
-template <class F> auto PlaneOverBox(const KRC::KRRect2d& box, double margin, F plane, Projector* prj = nullptr)
-{
-    return [=](double x, double y) {
-        if (prj != nullptr)
-            prj->Forward(x, y);
-        const auto within = [&](double m) {
-            return x >= box.left - m && x <= box.right + m && y >= box.bottom - m && y <= box.top + m;
-        };
-        return within(0) ? plane(x, y) : within(margin) ? std::nan("") : 0.0;
-    };
-}
 
 //! A grid of `value` everywhere, to tell samples a fetch wrote from those it left.
 inline std::unique_ptr<KRC::KRTerrainData> FilledGrid(int width, int height, double value)
