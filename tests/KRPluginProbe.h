@@ -21,22 +21,7 @@ namespace KRC {
 
 struct KRGORasterAccessorPluginProbe {
     // Base state.
-    KR_PROBE_MEMBER(m_nProjType)
-    KR_PROBE_MEMBER(m_srcBounds)
-    KR_PROBE_MEMBER(m_latLonBounds)
-    KR_PROBE_MEMBER(m_ePixelFormat)
-    KR_PROBE_MEMBER(m_nWidth)
-    KR_PROBE_MEMBER(m_nHeight)
-    KR_PROBE_MEMBER(m_dPixelSizeX)
-    KR_PROBE_MEMBER(m_dPixelSizeY)
-    KR_PROBE_MEMBER(m_dResX)
-    KR_PROBE_MEMBER(m_dResY)
-    KR_PROBE_MEMBER(m_dLatLonResX)
-    KR_PROBE_MEMBER(m_dLatLonResY)
-    KR_PROBE_MEMBER(m_dMaxValue)
-    KR_PROBE_MEMBER(m_dMinValue)
     KR_PROBE_MEMBER(m_bMinMaxValid)
-    KR_PROBE_MEMBER(m_nBandCount)
     KR_PROBE_MEMBER(m_bOpened)
     // Own state.
     KR_PROBE_MEMBER(m_pDataset)
@@ -55,20 +40,11 @@ struct KRGORasterAccessorPluginProbe {
     KR_PROBE_MEMBER(m_bandHasMax)
     KR_PROBE_MEMBER(m_bandHasMin)
     KR_PROBE_MEMBER(m_histograms)
-    KR_PROBE_MEMBER(m_histogramState)
-    KR_PROBE_MEMBER(m_filterColor)
-    KR_PROBE_MEMBER(m_colorset)
-    KR_PROBE_MEMBER(m_pColorDict)
 
     // Private steps.
     KR_PROBE_CALL(ReadTFW)
-    KR_PROBE_CALL(CalcResolution)
-    KR_PROBE_CALL(CreateBandRasterData)
-    KR_PROBE_CALL(GetBandDataValue)
-    KR_PROBE_CALL(ReadChinaDemInfo)
     KR_PROBE_CALL(ReadChinaDemData)
     KR_PROBE_CALL(ReadColorset)
-    KR_PROBE_CALL(CreateBandData)
 };
 
 } // namespace KRC

@@ -53,7 +53,7 @@ protected:
             values.push_back(Probe::m_activeNoData(m_p)[i]);
         return values;
     }
-    const KRRect2d& Src() { return Probe::m_srcBounds(m_p).GetGeoBounds(); }
+    const KRRect2d& Src() { return m_p.GetSrcBounds().GetGeoBounds(); }
 
     krtest::TempDir m_dir;
     KRC::KRGORasterAccessorPlugin m_p;
@@ -75,7 +75,7 @@ TEST_F(OpenTest, DemExtensionRoutesAndBandTypesMapToTheHostsFormats)
         krtest::RasterLayout layout = Bands(1);
         layout.type = type;
         ASSERT_TRUE(Open(Write("typed.tif", layout)));
-        EXPECT_TRUE(int(m_p.GetRasterDataFormat()) == dataFormat && int(Probe::m_ePixelFormat(m_p)) == pixelFormat)
+        EXPECT_TRUE(int(m_p.GetRasterDataFormat()) == dataFormat && int(m_p.GetPixelFormat()) == pixelFormat)
             << GDALGetDataTypeName(type);
     }
 }
@@ -103,7 +103,7 @@ TEST_F(OpenTest, RangeSpansTheBandsStatistics)
             if (stored[b].first <= stored[b].second)
                 StoreStatistics(path, static_cast<int>(b) + 1, stored[b].first, stored[b].second);
         ASSERT_TRUE(Open(path));
-        EXPECT_EQ(std::tuple(Probe::m_bMinMaxValid(m_p), Probe::m_dMinValue(m_p), Probe::m_dMaxValue(m_p)),
+        EXPECT_EQ(std::tuple(m_p.IsMinMaxValid(), m_p.GetMinValue(), m_p.GetMaxValue()),
                   std::tuple(valid, min, max));
         EXPECT_EQ(Probe::m_bandHasMax(m_p)[1], stored.size() > 1 && stored[1].first <= stored[1].second); // a slot
     }
@@ -143,7 +143,7 @@ TEST_F(OpenTest, SecondRasterReplacesTheFirstsState)
         StoreStatistics(firstPath, b, 1.0, 200.0);
     ASSERT_TRUE(Open(firstPath) && Open(Write("second.tif", Bands(1))));
     EXPECT_TRUE(Probe::m_noDataValues(m_p).GetSize() == 1 && !Probe::m_bNoDataActive(m_p) &&
-                !Probe::m_bandHasMax(m_p)[1] && !Probe::m_bandHasMax(m_p)[2] && Probe::m_dMaxValue(m_p) == 0.0);
+                !Probe::m_bandHasMax(m_p)[1] && !Probe::m_bandHasMax(m_p)[2] && m_p.GetMaxValue() == 0.0);
     EXPECT_EQ(std::string(m_p.ExportProjectionRefToWkt().Cstr()), ""); // no reference: not the previous one
 }
 
@@ -166,7 +166,7 @@ TEST_F(OpenTest, WorldFileReadsSixNumbersInEitherOrder)
         ASSERT_TRUE(Open(Write("placed.bmp", bmp, "BMP")));
         ExpectRectNear(Src(), bounds, 1e-9);
     }
-    EXPECT_TRUE(!m_p.IsDataReverse() && Probe::m_nProjType(m_p) == 1); // no reference, bounds within degrees
+    EXPECT_TRUE(!m_p.IsDataReverse() && m_p.GetProjType() == 1); // no reference, bounds within degrees
 }
 
 // Rotated: corners (c, r) -> (1000 + 10c + 5r, 2000 + 3c - 10r), so x 1000 .. 1060 and y 1960 .. 2012, with
@@ -179,8 +179,8 @@ TEST_F(OpenTest, RotatedBoundsAndNoPrjOverTheDatasetsReference)
     krtest::WriteText(m_dir.File("rotated.prj"), krtest::WktOfEpsg(4326, true));
     ASSERT_TRUE(Open(Write("rotated.tif", rotated)));
     ExpectRectNear(Src(), KRRect2d(1000, 2012, 1060, 1960), 0);
-    EXPECT_TRUE(Probe::m_dResX(m_p) == 20.0 && Probe::m_dResY(m_p) == 52.0 / 3 && m_p.IsDataReverse());
-    EXPECT_TRUE(Probe::m_nProjType(m_p) == 2 && Probe::m_pSrcToLatLon(m_p) != nullptr);
+    EXPECT_TRUE(m_p.GetResX() == 20.0 && m_p.GetResY() == 52.0 / 3 && m_p.IsDataReverse());
+    EXPECT_TRUE(m_p.GetProjType() == 2 && Probe::m_pSrcToLatLon(m_p) != nullptr);
 }
 
 TEST_F(OpenTest, RealRastersMatchGdal)
@@ -198,9 +198,9 @@ TEST_F(OpenTest, RealRastersMatchGdal)
         GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
         ASSERT_TRUE(ds && Open(path));
         const int kind = ds->GetSpatialRef() != nullptr && ds->GetSpatialRef()->IsProjected() ? 2 : 1;
-        EXPECT_TRUE(Probe::m_nWidth(m_p) == std::uint64_t(ds->GetRasterXSize()) &&
-                    Probe::m_nHeight(m_p) == std::uint64_t(ds->GetRasterYSize()) &&
-                    Probe::m_nBandCount(m_p) == ds->GetRasterCount() && Probe::m_nProjType(m_p) == kind);
+        EXPECT_TRUE(m_p.GetWidth() == std::uint64_t(ds->GetRasterXSize()) &&
+                    m_p.GetHeight() == std::uint64_t(ds->GetRasterYSize()) &&
+                    m_p.GetBandCount() == ds->GetRasterCount() && m_p.GetProjType() == kind);
         double gt[6] = {0, 1, 0, 0, 0, 1}; // GDAL's own geotransform; none of them is rotated
         ds->GetGeoTransform(gt);
         const double x1 = gt[0] + gt[1] * ds->GetRasterXSize(), y1 = gt[3] + gt[5] * ds->GetRasterYSize();

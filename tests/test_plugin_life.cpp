@@ -168,7 +168,7 @@ TEST(AccessorLife, CloseReleasesAnOpenRasterAndItsHistogramsAndMayComeTwice)
     EXPECT_TRUE(histograms.GetSize() == 0 && histograms.GetCapacity() == 0);
     EXPECT_TRUE(Probe::m_pDataset(p) == nullptr && Probe::m_pSrcToLatLon(p) == nullptr &&
                 Probe::m_pLatLonToSrc(p) == nullptr && Probe::m_pLatLonSRS(p) == nullptr);
-    EXPECT_TRUE(Probe::m_nProjType(p) == 1 && !Probe::m_bOpened(p) && !Probe::m_bNsdtfDem(p));
+    EXPECT_TRUE(p.GetProjType() == 1 && !Probe::m_bOpened(p) && !Probe::m_bNsdtfDem(p));
 }
 
 } // namespace

@@ -60,8 +60,8 @@ protected:
         return m_dir.File(name);
     }
     bool Open(const std::string& path) { return m_p.OpenForRead(path.c_str()); }
-    const KRRect2d& Src() { return Probe::m_srcBounds(m_p).GetGeoBounds(); }
-    const KRRect2d& Geo() { return Probe::m_latLonBounds(m_p).GetGeoBounds(); }
+    const KRRect2d& Src() { return m_p.GetSrcBounds().GetGeoBounds(); }
+    const KRRect2d& Geo() { return m_p.GetLatLonBounds().GetGeoBounds(); }
     bool NoTransformations() { return !Probe::m_pSrcToLatLon(m_p) && !Probe::m_pLatLonToSrc(m_p); }
 
     krtest::TempDir m_dir;
@@ -84,7 +84,7 @@ TEST_F(ProjectionTest, ProjectedSourceGetsItsGeographicSideBoundsAndPointsFromOg
         SCOPED_TRACE(proj4 != nullptr ? proj4 : std::to_string(epsg));
         const OGRSpatialReference source = SrsOf(epsg, proj4);
         ASSERT_TRUE(Open(Tiff("projected.tif", WktOf(source), {500000, 30000, 0, 4500000, 0, -30000})));
-        ASSERT_TRUE(Probe::m_nProjType(m_p) == 2 && !NoTransformations() && Probe::m_pLatLonSRS(m_p));
+        ASSERT_TRUE(m_p.GetProjType() == 2 && !NoTransformations() && Probe::m_pLatLonSRS(m_p));
         const OGRSpatialReference target =
             ownGeographicSide ? *std::unique_ptr<OGRSpatialReference>(source.CloneGeogCS()) : SrsOf(4326);
         EXPECT_TRUE(Probe::m_pLatLonSRS(m_p)->IsSame(&target));
@@ -113,10 +113,10 @@ TEST_F(ProjectionTest, ProjectedSourceGetsItsGeographicSideBoundsAndPointsFromOg
 TEST_F(ProjectionTest, GeographicSourceBeyondTheWorldIsClampedAndPassesPointsThrough)
 {
     ASSERT_TRUE(Open(Tiff("world.tif", krtest::WktOfEpsg(4326), {-200, 1, 0, 100, 0, -1}, 400, 200)));
-    EXPECT_TRUE(Probe::m_nProjType(m_p) == 1 && NoTransformations() && Probe::m_pLatLonSRS(m_p) == nullptr);
+    EXPECT_TRUE(m_p.GetProjType() == 1 && NoTransformations() && Probe::m_pLatLonSRS(m_p) == nullptr);
     ExpectRectNear(Src(), KRRect2d(-180, 90, 180, -90), 0);
     ExpectRectNear(Geo(), Src(), 0);
-    EXPECT_DOUBLE_EQ(Probe::m_dLatLonResX(m_p), 360.0 / 399.0); // steps between first and last pixel
+    EXPECT_DOUBLE_EQ(m_p.GetLatLonResX(), 360.0 / 399.0); // steps between first and last pixel
     KRC::KRPoint3d out;
     m_p.SrcPtToWGS84Pt(KRC::KRPoint3d(10.5, 49.5, 321.0), out);
     EXPECT_TRUE(out.x == 10.5 && out.y == 49.5 && out.z == 321.0);
@@ -156,11 +156,11 @@ TEST_F(ProjectionTest, FailedImportClassifiesByBoundsAloneAndOpeningFallsBackToP
         EXPECT_TRUE(k % 3 == 0   ? m_p.ImportProjectionRefFromProj4("+proj=no_such_projection")
                     : k % 3 == 1 ? m_p.ImportProjectionRefFromWkt(nullptr)
                                  : m_p.ImportProjectionRefFromESRI(nullptr));
-        EXPECT_TRUE(Probe::m_nProjType(m_p) == k / 3 && NoTransformations() && !Probe::m_pLatLonSRS(m_p)) << k;
+        EXPECT_TRUE(m_p.GetProjType() == k / 3 && NoTransformations() && !Probe::m_pLatLonSRS(m_p)) << k;
         ExpectRectNear(Geo(), Src(), 0);
     }
     const char* mars = "+proj=merc +R=3396190 +units=m +no_defs"; // no operation to the Earth from here
-    EXPECT_TRUE(!m_p.ImportProjectionRefFromProj4(mars) && Probe::m_nProjType(m_p) == 2 && NoTransformations());
+    EXPECT_TRUE(!m_p.ImportProjectionRefFromProj4(mars) && m_p.GetProjType() == 2 && NoTransformations());
     krtest::WriteText(m_dir.File("mars.prj"), krtest::WktOfEpsg(32633, true)); // when opening, tried instead
     ASSERT_TRUE(Open(Tiff("mars.tif", WktOf(SrsOf(0, mars)), kUtmGt)));
     EXPECT_TRUE(Probe::m_pSrcToLatLon(m_p) && std::fabs(Geo().left - 15.0) < 1e-9); // 500000 E: zone 33's meridian
@@ -196,7 +196,7 @@ TEST_F(ProjectionTest, ExportsReadBackAsTheSameSystemAndImportsReplaceIt)
     EXPECT_TRUE(Is(m_p.ExportProjectionRefToProj4(), 32632));
 
     krtest::WriteText(prj, krtest::WktOfEpsg(32633, true));
-    ASSERT_TRUE(Open(bare) && m_p.LoadProjectionFromESRIFile(prj.c_str()) && Probe::m_nProjType(m_p) == 2);
+    ASSERT_TRUE(Open(bare) && m_p.LoadProjectionFromESRIFile(prj.c_str()) && m_p.GetProjType() == 2);
     EXPECT_TRUE(Is(m_p.GetProjectionRef(), 32633) && Is(m_p.ExportProjectionRefToWkt(), 32633));
     KRC::KRGORasterAccessorPlugin closed; // nothing open: no dataset to give the reference to
     EXPECT_TRUE(closed.LoadProjectionFromESRIFile(prj.c_str()) && Probe::m_pSrcToLatLon(closed));
