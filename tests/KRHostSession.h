@@ -27,12 +27,13 @@ inline bool IsFetchResult(KRC::GetchResult result)
 }
 
 //! A float grid with `value` in every sample, to tell samples a fetch wrote from those it left.
-inline std::unique_ptr<KRC::KRTerrainData> SessionGrid(int width, int height, double value)
+inline std::unique_ptr<KRC::KRTerrainData> SessionGrid(int width, int height, double value,
+                                                       KRC::enumRasterDataFromat format = KRC::RDF_Float32)
 {
     auto grid = std::make_unique<KRC::KRTerrainData>(KRC::KRTerrainData::Structure());
     grid->SetWidth(width);
     grid->SetHeight(height);
-    grid->SetDataFormat(KRC::RDF_Float32);
+    grid->SetDataFormat(format);
     KR_SESSION_CHECK(grid->CreateData());
     for (int i = 0; i < width * height; ++i)
         grid->SetValue(i, value);

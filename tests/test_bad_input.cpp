@@ -16,8 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "KRHostSession.h"
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

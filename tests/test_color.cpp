@@ -3,7 +3,7 @@
 // single-value queries, and the histogram clip.
 #include <cctype>
 
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

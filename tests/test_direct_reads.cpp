@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

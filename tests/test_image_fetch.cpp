@@ -4,7 +4,7 @@
 // formats. The colour rules are in test_color.cpp.
 #include <algorithm>
 
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

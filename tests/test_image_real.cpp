@@ -13,9 +13,7 @@
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 
-#include "KRImageTestSupport.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 

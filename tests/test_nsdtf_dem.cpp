@@ -3,7 +3,7 @@
 // the other sources in test_terrain.cpp.
 #include <algorithm>
 
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
-#include "KRPluginProbe.h"
-#include "KRTerrainTestSupport.h"
-#include "KRTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using KRC::KRRect2d;
 using krtest::ExpectRectNear;
@@ -141,9 +139,9 @@ TEST_F(ProjectionTest, OutlineOutsideTheProjectionsDomainGivesTheVisibleDisk)
         SCOPED_TRACE(path);
         ASSERT_TRUE(Open(path));
         ExpectRectNear(Geo(), disk, 1e-6);
-        EXPECT_NE(krtest::FetchTile(m_p, 4, 4, 3), nullptr); // lon -90..-67.5, lat -22.5..0
-        EXPECT_EQ(krtest::FetchTile(m_p, 2, 1, 4), nullptr); // lon -157.5..-146.25, lat 67.5..78.75: off the disk
-        EXPECT_EQ(krtest::FetchTile(m_p, 9, 3, 3), nullptr); // lon 22.5..45, lat 0..22.5: east of it
+        EXPECT_NE(krtest::FetchTerrainTile(m_p, 4, 4, 3), nullptr); // lon -90..-67.5, lat -22.5..0
+        EXPECT_EQ(krtest::FetchTerrainTile(m_p, 2, 1, 4), nullptr); // lon -157.5..-146.25, lat 67.5..78.75: off the disk
+        EXPECT_EQ(krtest::FetchTerrainTile(m_p, 9, 3, 3), nullptr); // lon 22.5..45, lat 0..22.5: east of it
     }
 }
 

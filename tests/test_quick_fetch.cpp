@@ -1,6 +1,6 @@
 // The quick image path: requests inside, over each edge and beside the raster,
 // flip, pixel sizes against band counts and band maps, mixed band types.
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;

@@ -3,7 +3,7 @@
 // fetched inside, over an edge, beside the raster and as tiles; nodata, flip, seams.
 #include <algorithm>
 
-#include "KRImageTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -114,7 +114,7 @@ TEST_F(TerrainTest, EverySourceFollowsThePlane)
             WriteText(path, DemText(m_g, s.kind == kKeyedDem, s.hole));
         ASSERT_TRUE((s.kind != kTiff || WriteRaster(path, m_g.Layout())) && m_p.OpenForRead(path.c_str()));
         if (s.kind != kTiff && m_prj) { // a grid in metres serves nothing until its system is known
-            EXPECT_EQ(FetchTile(m_p, 0, 0, 0), nullptr);
+            EXPECT_EQ(FetchTerrainTile(m_p, 0, 0, 0), nullptr);
             ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m"));
         }
         // Inside (reaching into the hole) and over the north-west corner, flipped or not.
@@ -122,14 +122,14 @@ TEST_F(TerrainTest, EverySourceFollowsThePlane)
              {m_g.Rect(0.3, 0.03, 0.97, 0.7, m_prj.get()), m_g.Rect(-0.4, 0.5, 0.5, 1.4, m_prj.get())})
             for (const bool flip : {false, true})
                 EXPECT_GT(Check(*Fetch(rect, flip), rect, flip), 200) << flip;
-        const auto untouched = FilledGrid(5, 5, 7.0);
+        const auto untouched = SessionGrid(5, 5, 7.0);
         EXPECT_TRUE(m_p.FetchTerrainData(untouched.get(), {20, 10, 21, 9}, false) == GetchResult_None &&
                     untouched->GetValue(2, 2) == 7.0); // beside the raster: nothing, the grid untouched
         // The tile holding the middle: the plane, and the same as a fetch of its bounds.
         const KRRect2d mid = m_g.Rect(0.5, 0.5, 0.5, 0.5, m_prj.get());
         const int level = s.epsg == 4326 ? 7 : 9;
         const auto at = TileAt(mid.left, mid.top, level);
-        auto tile = FetchTile(m_p, at.first, at.second, level);
+        auto tile = FetchTerrainTile(m_p, at.first, at.second, level);
         ASSERT_NE(tile, nullptr);
         const KRRect2d bounds = TileRect(at.first, at.second, level);
         EXPECT_GT(Check(*tile, bounds, false), 100);
@@ -155,7 +155,7 @@ TEST_F(TerrainTest, NeighbouringTilesShareEdges)
         const auto at = TileAt(mid.left, mid.top, level);
         std::unique_ptr<KRTerrainData> t[3][3];
         for (int k = 0; k < 9; ++k)
-            ASSERT_NE(t[k / 3][k % 3] = FetchTile(m_p, at.first + k % 3 - 1, at.second + k / 3 - 1, level), nullptr);
+            ASSERT_NE(t[k / 3][k % 3] = FetchTerrainTile(m_p, at.first + k % 3 - 1, at.second + k / 3 - 1, level), nullptr);
         double lo = 1e9, hi = -1e9;
         for (int k = 0; k < 9 * 33; ++k) {
             const int y = k / 99, x = k / 33 % 3, i = k % 33;

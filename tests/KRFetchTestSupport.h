@@ -1,16 +1,62 @@
 #pragma once
-// Fetch test helpers: host images, pixel access (row 0 south), a fixture with a
-// folder and an accessor, and rasters whose samples are known in closed form at
-// every pixel position, so that expected values can be worked out anywhere.
+// Fetch test helpers: grids and images as the host makes them, its tiles worked
+// out by hand, lon/lat projection with OGR, pixel access (row 0 south), a
+// fixture with a folder and an accessor, and rasters whose samples are known in
+// closed form at every pixel position, so that expected values can be worked
+// out anywhere.
 
 #include <cmath>
+#include <memory>
+#include <utility>
 
+#include <ogr_spatialref.h>
+
+#include "KRGeometry.h"
+#include "KRHostSession.h"
 #include "KRImageData.h"
 #include "KRPluginProbe.h"
-#include "KRTerrainTestSupport.h"
 #include "KRTestSupport.h"
 
 namespace krtest {
+
+//! A grid of 64-bit samples, so that expected values compare exactly.
+inline std::unique_ptr<KRC::KRTerrainData> MakeGrid(int width, int height)
+{
+    return SessionGrid(width, height, 0.0, KRC::RDF_Float64);
+}
+
+//! The host's tiling: tiles 180 / 2^level degrees square, columns east from -180, rows south from +90.
+inline KRC::KRRect2d TileRect(int x, int y, int level)
+{
+    const double side = 180.0 / std::ldexp(1.0, level);
+    return KRC::KRRect2d(-180.0 + x * side, 90.0 - y * side, -180.0 + (x + 1) * side, 90.0 - (y + 1) * side);
+}
+
+//! The tile {x, y} of a level holding (lon, lat).
+inline std::pair<int, int> TileAt(double lon, double lat, int level)
+{
+    return {TileIndex(lon + 180, level), TileIndex(90 - lat, level)};
+}
+
+//! Lon/lat (longitude first) to and from a projected system, with OGR.
+class Projector {
+public:
+    explicit Projector(int epsg)
+    {
+        m_geo.importFromEPSG(4326);
+        m_prj.importFromEPSG(epsg);
+        m_geo.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        m_prj.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        m_forward.reset(OGRCreateCoordinateTransformation(&m_geo, &m_prj));
+        m_inverse.reset(OGRCreateCoordinateTransformation(&m_prj, &m_geo));
+    }
+    void Forward(double& x, double& y) { m_forward->Transform(1, &x, &y); }
+    KRC::KRPoint2d Inverse(double x, double y) { return m_inverse->Transform(1, &x, &y), KRC::KRPoint2d(x, y); }
+
+private:
+    OGRSpatialReference m_geo, m_prj;
+    std::unique_ptr<OGRCoordinateTransformation> m_forward, m_inverse;
+};
 
 inline std::unique_ptr<KRC::KRImageData> MakeImage(int width, int height, KRC::enumPixelFormat format)
 {
