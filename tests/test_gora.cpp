@@ -119,6 +119,9 @@ const std::vector<PictureCase> kPictures = {
     // The flip byte mirrors the whole source, whose rows run 0..511 over the two tiles.
     {"Flip", {"tile", "TILES", "OUT", "--level", "8", "--tile", "266", "62", "--flip"}, 256, 256, 3,
      {{3, 5}, {40, 200}, {128, 100}, {250, 17}}, Gradient(511, 0, -1)},
+    // Pixels hold blue, green, red: this order puts band 1 where blue goes.
+    {"BandOrder", {"tile", "TILES", "OUT", "--level", "8", "--tile", "266", "62", "--band-order", "0,1,2,3"}, 256, 256, 3,
+     {{3, 5}, {250, 200}}, [](int r, int c) { const Rgba g = Gradient(0, 0)(r, c); return Rgba{g[2], g[1], g[0], 255}; }},
     {"Mosaic", {"mosaic", "TILES", "OUT", "--level", "8", "--at", "7.2", "46.15", "--tiles", "2"}, 512, 512, 3,
      {{10, 250}, {10, 262}, {250, 300}, {262, 300}, {500, 500}}, Gradient(0, 0)},
     // The margin reaches one tile further on every side: 4 x 4 tiles, the outer ring clear beyond it.
