@@ -43,9 +43,9 @@ class OutputTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto one = [](int, int, int) { return 1.0; };
+        const auto smooth = [](int, int c, int r) { return 100.0 + 3.0 * c + 2.0 * r + 0.1 * c * r; };
         krtest::RasterLayout geo{40, 30, 1, GDT_Float32, {7, 0.05, 0, 47.5, 0, -0.05}, krtest::WktOfEpsg(4326),
-                                 {}, one};
+                                 {}, smooth};
         ASSERT_TRUE(krtest::WriteRaster(m_dir.File("geo.tif"), geo));
         geo.geoTransform = {350000, 4000, 0, 5260000, 0, -4000};
         geo.wkt = krtest::WktOfEpsg(32632);
