@@ -185,7 +185,9 @@ TEST_F(BadInputTest, Fetches)
               for (enumPixelFormat format : {PF_A8R8G8B8, PF_R8G8B8, PF_R5G6B5}) {
                   auto image = MakeImage(16, 16, format);
                   KRImageData* out = nullptr;
-                  CheckImageFetch(fetch(p, i % 2 == 1, image.get(), out, {9, 51, 13, 47}, order.data()), *image, out);
+                  // Fetch first: the replacement pointer must be read after the fetch has set it.
+                  const GetchResult result = fetch(p, i % 2 == 1, image.get(), out, {9, 51, 13, 47}, order.data());
+                  CheckImageFetch(result, *image, out);
               }
               return order == bandMaps[i / 2]; // read, never written
           }},
