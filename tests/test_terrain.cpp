@@ -117,9 +117,12 @@ TEST_F(TerrainTest, EverySourceFollowsThePlane)
             EXPECT_EQ(FetchTerrainTile(m_p, 0, 0, 0), nullptr);
             ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m"));
         }
-        // Inside (reaching into the hole) and over the north-west corner, flipped or not.
+        // Inside (reaching into the hole), over the north-west corner, and with the east side a pixel or one and a
+        // half inside the raster's (where the window's margin ends on or just past its edge); flipped or not.
         for (const KRRect2d& rect :
-             {m_g.Rect(0.3, 0.03, 0.97, 0.7, m_prj.get()), m_g.Rect(-0.4, 0.5, 0.5, 1.4, m_prj.get())})
+             {m_g.Rect(0.3, 0.03, 0.97, 0.7, m_prj.get()), m_g.Rect(-0.4, 0.5, 0.5, 1.4, m_prj.get()),
+              m_g.Rect(0.3, 0.3, (last - 1.0) / last, 0.7, m_prj.get()),
+              m_g.Rect(0.3, 0.3, (last - 1.5) / last, 0.7, m_prj.get())})
             for (const bool flip : {false, true})
                 EXPECT_GT(Check(*Fetch(rect, flip), rect, flip), 200) << flip;
         const auto untouched = SessionGrid(5, 5, 7.0);
