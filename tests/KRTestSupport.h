@@ -1,7 +1,5 @@
 #pragma once
-// Shared test helpers: temporary folders, the module loaded as the host does, rasters written with GDAL.
-
-#include <dlfcn.h>
+// Shared test helpers: temporary folders, text files, references, rasters written with GDAL, PNGs read back.
 
 #include <array>
 #include <cstdlib>
@@ -32,36 +30,6 @@ inline std::string ReadText(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-//! The module and its factory, loaded with dlopen as the host does.
-class PluginModule {
-public:
-    PluginModule() : m_handle(dlopen(KR_PLUGIN_MODULE, RTLD_NOW | RTLD_LOCAL))
-    {
-        if (m_handle != nullptr)
-            m_create = reinterpret_cast<KRC::KRCreatePluginFunc>(dlsym(m_handle, "CreatePluginInstance"));
-    }
-    ~PluginModule()
-    {
-        if (m_handle != nullptr)
-            dlclose(m_handle);
-    }
-    PluginModule(const PluginModule&) = delete;
-    PluginModule& operator=(const PluginModule&) = delete;
-
-    bool IsLoaded() const { return m_create != nullptr; }
-    void* Handle() const { return m_handle; }
-
-    std::unique_ptr<KRC::KRRasterDataAccessor> Create() const
-    {
-        return std::unique_ptr<KRC::KRRasterDataAccessor>(
-            m_create != nullptr ? static_cast<KRC::KRRasterDataAccessor*>(m_create()) : nullptr);
-    }
-
-private:
-    void* m_handle;
-    KRC::KRCreatePluginFunc m_create = nullptr;
-};
 
 //! WKT of a reference (or of an EPSG code below), in ESRI's dialect on request.
 inline std::string WktOf(OGRSpatialReference srs, bool esri = false)
@@ -99,14 +67,15 @@ struct RasterLayout {
     std::function<double(int, int, int)> value = [](int, int, int) { return 0.0; }; //!< (band, column, row 0 at top)
 };
 
-//! Writes a GeoTIFF (or any driver's file) with GDAL and closes it.
-inline bool WriteRaster(const std::string& path, const RasterLayout& layout, const char* driverName = "GTiff")
+//! Writes a GeoTIFF (or any driver's file, with creation `options`) with GDAL and closes it.
+inline bool WriteRaster(const std::string& path, const RasterLayout& layout, const char* driverName = "GTiff",
+                        const char* const* options = nullptr)
 {
     GDALAllRegister(); // a test may write its raster before any accessor registers the drivers
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName);
     GDALDatasetUniquePtr ds(driver == nullptr ? nullptr
                                               : driver->Create(path.c_str(), layout.width, layout.height, layout.bands,
-                                                               layout.type, nullptr));
+                                                               layout.type, const_cast<char**>(options)));
     if (!ds)
         return false;
     std::vector<double> gt = layout.geoTransform;

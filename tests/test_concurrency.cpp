@@ -95,24 +95,13 @@ std::vector<Bytes> FetchAll(KRRasterDataAccessor& p, bool images, int first)
 //! breaks when two threads read one dataset at once.
 std::string WriteTiff(const TempDir& dir)
 {
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32", "COMPRESS=DEFLATE", nullptr};
-    const std::string path = dir.File("utm.tif");
-    GDALDatasetUniquePtr ds(gtiff->Create(path.c_str(), 256, 256, 3, GDT_UInt16, const_cast<char**>(options)));
-    double gt[6] = {500000, 250, 0, 4500000, 0, -250};
-    ds->SetGeoTransform(gt);
-    ds->SetProjection(WktOfEpsg(32633).c_str());
-    std::vector<std::uint16_t> values(256 * 256);
-    for (int b = 1; b <= 3; ++b) {
-        for (size_t i = 0; i < values.size(); ++i)
-            values[i] = static_cast<std::uint16_t>(1000 + b * 50 +
-                                                   std::sin(0.37 * (i % 256)) * std::cos(0.23 * (i / 256)) * 100 +
-                                                   (i % 256) * (i / 256) / 64);
-        if (ds->GetRasterBand(b)->RasterIO(GF_Write, 0, 0, 256, 256, values.data(), 256, 256, GDT_UInt16, 0, 0,
-                                           nullptr) != CE_None)
-            return "";
-    }
-    return path;
+    const RasterLayout layout{256, 256, 3, GDT_UInt16, {500000, 250, 0, 4500000, 0, -250}, WktOfEpsg(32633), {},
+                              [](int b, int c, int r) {
+                                  return std::floor(1000 + b * 50 + std::sin(0.37 * c) * std::cos(0.23 * r) * 100 +
+                                                    c * r / 64);
+                              }};
+    return WriteRaster(dir.File("utm.tif"), layout, "GTiff", options) ? dir.File("utm.tif") : "";
 }
 
 std::string WriteUtmDem(const TempDir& dir)

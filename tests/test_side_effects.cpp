@@ -2,7 +2,6 @@
 // kind of sample neither creates, changes nor removes a file beside it.
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -26,40 +25,27 @@ std::map<std::string, std::pair<std::uintmax_t, long long>> Snap(const std::stri
     std::map<std::string, std::pair<std::uintmax_t, long long>> snapshot;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         struct stat info {};
-        if (stat(entry.path().c_str(), &info) != 0)
-            continue;
-        const long long mtime = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
-        snapshot[fs::relative(entry.path(), dir).string()] = {entry.is_regular_file() ? entry.file_size() : 0, mtime};
+        if (stat(entry.path().c_str(), &info) == 0)
+            snapshot[fs::relative(entry.path(), dir).string()] = {
+                entry.is_regular_file() ? entry.file_size() : 0, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
     }
     return snapshot;
 }
 
-//! Opens every file of the folder in turn (a file GDAL cannot read just fails
-//! to open), reads it, closes it; the folder must be as it was.
+//! Opens every file of the folder in turn (a file GDAL cannot read just fails to open), serves it as a host
+//! does, closes it; the folder must be as it was (gtest lists what differs).
 void ExpectReadingChangesNothing(const std::string& dir)
 {
     const auto before = Snap(dir);
     int opened = 0;
     for (const auto& [name, unused] : before) {
-        const std::string path = dir + "/" + name;
         KRGORasterAccessorPlugin p;
         p.SetStetchType(2); // the histogram stretch asks GDAL for statistics, which GDAL likes to save
-        if (fs::is_regular_file(path) && p.OpenForRead(path.c_str())) {
-            ++opened;
-            ServeEverything(p);
-        }
-        p.Close();
+        if (fs::is_regular_file(dir + "/" + name) && p.OpenForRead((dir + "/" + name).c_str()))
+            opened += ServeEverything(p) >= 0;
     }
     EXPECT_GT(opened, 0);
-    const auto after = Snap(dir);
-    int created = 0;
-    for (const auto& [name, state] : after) {
-        created += before.count(name) == 0;
-        EXPECT_TRUE(before.count(name) && before.at(name) == state) << "created or changed: " << name;
-    }
-    for (const auto& [name, state] : before)
-        EXPECT_TRUE(after.count(name)) << "removed: " << name;
-    std::printf("%d of %zu files opened and read; %d files created beside them\n", opened, before.size(), created);
+    EXPECT_EQ(Snap(dir), before);
 }
 
 // A coordinate system that comes from a ".prj" is the one GDAL would save in an ".aux.xml"; statistics of bands
