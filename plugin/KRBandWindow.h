@@ -94,6 +94,33 @@ inline double AxisPosition(double value, double origin, double extent, int count
     return (value - origin) * (count - 1) / extent;
 }
 
+//! The span within a width x height destination: rounded spans never leave
+//! it, whatever the request held.
+inline KRSampleSpan ClampSpan(const KRSampleSpan& span, int width, int height)
+{
+    KRSampleSpan clamped;
+    clamped.c0 = std::max(span.c0, 0);
+    clamped.c1 = std::min(span.c1, width - 1);
+    clamped.r0 = std::max(span.r0, 0);
+    clamped.r1 = std::min(span.r1, height - 1);
+    return clamped;
+}
+
+//! Calls visit(r, c, row, col) for the grid position (row, col) of sample
+//! (r, c) unless it names no sample: not finite, or outside the frame when it
+//! tests; rows are flipped for a top-down frame.
+template <class Visit> void VisitPosition(const KRGridFrame& frame, int r, int c, double row, double col, Visit& visit)
+{
+    // A position that is not finite names no sample: the destination keeps its cleared value there.
+    if (!std::isfinite(row) || !std::isfinite(col))
+        return;
+    if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
+        return;
+    if (frame.topDown)
+        row = (frame.rows - 1) - row;
+    visit(r, c, row, col);
+}
+
 //! Calls visit(r, c, row, col) for every destination sample (r, c) of `span`
 //! in a width x height destination laid over `rect`, bottom row first, where
 //! (row, col) is the sample's fractional position in the grid of `frame`:
@@ -104,11 +131,8 @@ template <class Visit>
 void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSampleSpan& span,
                          const KRGridFrame& frame, OGRCoordinateTransformation* toSource, Visit&& visit)
 {
-    // Rounded spans never leave the destination, whatever the request held.
-    const int c0 = std::max(span.c0, 0);
-    const int c1 = std::min(span.c1, width - 1);
-    const int r0 = std::max(span.r0, 0);
-    const int r1 = std::min(span.r1, height - 1);
+    const KRSampleSpan clamped = ClampSpan(span, width, height);
+    const int c0 = clamped.c0, c1 = clamped.c1, r0 = clamped.r0, r1 = clamped.r1;
     if (c0 > c1 || r0 > r1)
         return;
 
@@ -132,17 +156,9 @@ void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSa
             (void)toSource->Transform(count, xs.data(), ys.data());
 
         for (int i = 0; i < count; ++i) {
-            double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
+            const double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
             const double col = AxisPosition(xs[static_cast<size_t>(i)], frame.bounds.left, frameW, frame.cols);
-            // A position that is not finite names no sample: the destination
-            // keeps its cleared value there.
-            if (!std::isfinite(row) || !std::isfinite(col))
-                continue;
-            if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
-                continue;
-            if (frame.topDown)
-                row = (frame.rows - 1) - row;
-            visit(r, c0 + i, row, col);
+            VisitPosition(frame, r, c0 + i, row, col, visit);
         }
     }
 }

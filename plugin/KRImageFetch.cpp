@@ -9,12 +9,14 @@
 #include <memory>
 #include <new>
 
+#include <cpl_conv.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
 #include "KRBandWindow.h"
 #include "KRColorRules.h"
 #include "KRSampleBuffers.h"
+#include "KRSourceLattice.h"
 
 namespace KRC {
 
@@ -173,14 +175,27 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const std::size_t rowBytes = static_cast<std::size_t>(target.GetWidthBytes());
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;
-    detail::ForEachGridPosition(width, height, rect, span, frame, toSource, [&](int r, int c, double row, double col) {
+    auto paintSample = [&](int r, int c, double row, double col) {
         double sample[4];
         if (toSource != nullptr)
             KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
         else
             KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
         ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
-    });
+    };
+    // A nearest sample depends on its position only through the cell it falls in, which the lattice finds
+    // for far fewer exact transformations; GORA_EXACT_POSITIONS=YES transforms every sample instead.
+    detail::KRSourceLattice lattice;
+    const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
+    if (toSource != nullptr && !CPLTestBool(CPLGetConfigOption("GORA_EXACT_POSITIONS", "NO"))) {
+        if (lattice.Compute(width, height, rect, clamped, frame, *toSource)) {
+            for (int r = clamped.r0; r <= clamped.r1; ++r)
+                for (int c = clamped.c0; c <= clamped.c1; ++c)
+                    detail::VisitPosition(frame, r, c, lattice.Row(r, c), lattice.Col(r, c), paintSample);
+        }
+    } else {
+        detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paintSample);
+    }
 
     target.m_bHasData = 1;
     if (working && !transparent) {

@@ -1,0 +1,122 @@
+// The fast paths give the results of the exact per-sample procedure, byte for
+// byte: image tiles and rectangles from projected rasters (UTM, Lambert
+// conformal conic, polar stereographic around its pole) with nodata, the filter
+// colour, a palette, a 16-bit stretch, flip and band orders, fetched once as
+// usual and once with GORA_EXACT_POSITIONS=YES.
+#include <cpl_conv.h>
+
+#include "KRFetchTestSupport.h"
+
+using namespace KRC;
+using namespace krtest;
+
+namespace {
+
+//! Where a raster of 300 x 300 pixels lies: its system, its north-west corner and pixel size.
+struct Place {
+    int epsg;
+    double west, north, pixel;
+};
+
+//! A setting of the raster and the accessor.
+struct Look {
+    const char* name;
+    int bands;
+    GDALDataType type;
+    bool palette = false, filter = false;
+    int stretch = 0;
+};
+
+struct Tile {
+    int x, y, level;
+};
+
+//! Everything a fetch delivers: result, then the bytes of the image it was delivered in.
+std::vector<unsigned char> Fetched(KRRasterDataAccessor& p, const KRRect2d* rect, const Tile& tile, bool flip,
+                                   int* map)
+{
+    std::unique_ptr<KRImageData> image, made;
+    GetchResult result = GetchResult_None;
+    KRImageData* out = nullptr;
+    if (rect == nullptr) {
+        result = p.FetchImageData(out, tile.x, tile.y, tile.level);
+        image.reset(out);
+    } else {
+        image = MakeImage(200, 150, PF_R8G8B8);
+        result = p.FetchImageData(image.get(), out, *rect, map, flip);
+        made.reset(out);
+    }
+    const KRImageData* got = made ? made.get() : image.get();
+    std::vector<unsigned char> bytes = {static_cast<unsigned char>(result)};
+    if (got != nullptr && result == GetchResult_Delivered)
+        bytes.insert(bytes.end(), got->m_pData, got->m_pData + got->GetDataBytes());
+    return bytes;
+}
+
+using FastPathTest = AccessorTest;
+
+TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
+{
+    const Place places[] = {{32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}};
+    const Look looks[] = {{"RGB, nodata 0", 3, GDT_Byte},
+                          {"RGB, filter colour", 3, GDT_Byte, false, true},
+                          {"palette", 1, GDT_Byte, true},
+                          {"16-bit stretched", 3, GDT_UInt16, false, false, 1}};
+    int orderMap[4] = {0, 1, 2, 3};
+    int compared = 0;
+    for (const Place& at : places) {
+        for (const Look& look : looks) {
+            SCOPED_TRACE(testing::Message() << at.epsg << ", " << look.name);
+            RasterLayout layout{300, 300, look.bands, look.type, {at.west, at.pixel, 0, at.north, 0, -at.pixel},
+                                WktOfEpsg(at.epsg), std::vector<double>(3, 0.0), [&look](int b, int c, int r) {
+                                    const int v = (7 * c + 13 * r + 50 * b) % 251; // every pixel differs from its neighbours
+                                    return look.type == GDT_UInt16 ? 40.0 * v : look.palette ? v % 16 : double(v);
+                                }};
+            const std::string path = NewFile();
+            ASSERT_TRUE(WriteRaster(path, layout));
+            if (look.palette) {
+                GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+                GDALColorTable table;
+                for (short i = 0; i < 16; ++i) {
+                    const GDALColorEntry e{short(i * 15), short(255 - i * 9), short(i * i), 255};
+                    table.SetColorEntry(i, &e);
+                }
+                ds->GetRasterBand(1)->SetColorTable(&table);
+            }
+            KRGORasterAccessorPlugin p;
+            p.SetStetchType(look.stretch);
+            ASSERT_TRUE(p.OpenForRead(path.c_str()));
+            p.SetFilterColorUsed(look.filter);
+            p.SetFilterColor(KRColor3(50 / 255.0f, 63 / 255.0f, 76 / 255.0f, 1)); // a colour the raster holds
+            // Tiles of several levels at the middle and at two corners of the raster, and rectangles over it,
+            // over its west edge, flipped and with another band order.
+            const KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
+            std::vector<std::pair<KRPoint2d, int>> tiles;
+            for (int level = 6; level <= 13; ++level)
+                for (const KRPoint2d& point : {KRPoint2d((b.left + b.right) / 2, (b.top + b.bottom) / 2),
+                                               KRPoint2d(b.left, b.top), KRPoint2d(b.right, b.bottom)})
+                    tiles.emplace_back(point, level);
+            const KRRect2d rects[] = {b, KRRect2d(b.left - b.Width() / 3, b.top, b.left + b.Width() / 2, b.bottom)};
+            for (int k = 0; k < static_cast<int>(tiles.size() + 3 * std::size(rects)); ++k) {
+                const bool isTile = k < static_cast<int>(tiles.size());
+                Tile tile{};
+                if (isTile) {
+                    const auto [x, y] = TileAt(tiles[k].first.x, tiles[k].first.y, tiles[k].second);
+                    tile = Tile{x, y, tiles[k].second};
+                }
+                const int q = isTile ? 0 : k - static_cast<int>(tiles.size());
+                const KRRect2d* rect = isTile ? nullptr : &rects[q / 3];
+                std::vector<unsigned char> fetched[2];
+                for (const bool exact : {false, true}) {
+                    CPLSetConfigOption("GORA_EXACT_POSITIONS", exact ? "YES" : nullptr);
+                    fetched[exact] = Fetched(p, rect, tile, q % 3 == 1, q % 3 == 2 ? orderMap : nullptr);
+                }
+                ASSERT_EQ(fetched[0], fetched[1]) << "request " << k;
+                compared += fetched[0].size() > 1;
+            }
+        }
+    }
+    EXPECT_GT(compared, 150); // images delivered and compared
+}
+
+} // namespace
