@@ -35,8 +35,8 @@ inline void WriteGeoTiff(const std::string& path, int size, int bands, GDALDataT
 {
     const char* options[] = {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=2", "BIGTIFF=IF_SAFER", nullptr};
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDatasetUniquePtr ds(gtiff->Create((path + ".part").c_str(), size, size, bands, type,
-                                          const_cast<char**>(options)));
+    GDALDatasetUniquePtr ds(
+        gtiff->Create((path + ".part").c_str(), size, size, bands, type, const_cast<char**>(options)));
     OGRSpatialReference srs;
     srs.importFromEPSG(at.epsg);
     ds->SetSpatialRef(&srs);
@@ -92,8 +92,8 @@ public:
         Make("rgb_geo.tif", [&](const std::string& p) { WriteGeoTiff(p, 8000, 3, GDT_Byte, kGeo8000, rgb); });
         // A nodata collar in the UTM image: its western tenth is 0.
         Make("rgb_utm.tif", [&](const std::string& p) {
-            WriteGeoTiff(p, 8000, 3, GDT_Byte, kUtm8000, [&](int b, int c, int r) { return c < 800 ? 0.0 : rgb(b, c, r); },
-                         0.0);
+            WriteGeoTiff(
+                p, 8000, 3, GDT_Byte, kUtm8000, [&](int b, int c, int r) { return c < 800 ? 0.0 : rgb(b, c, r); }, 0.0);
         });
         Make("dem_geo.tif", [&](const std::string& p) { WriteGeoTiff(p, 4000, 1, GDT_Float32, kGeo4000, height); });
         Make("dem_utm.tif", [&](const std::string& p) { WriteGeoTiff(p, 4000, 1, GDT_Float32, kUtm4000, height); });

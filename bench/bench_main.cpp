@@ -88,11 +88,11 @@ public:
     GdalWarpOfTile(const std::string& file, const Tile& t, int size, const char* resampling)
         : m_source(GDALDataset::Open(Inputs().Path(file).c_str(), GDAL_OF_RASTER))
     {
-        CPLStringList args(CSLTokenizeString(CPLSPrintf("-of MEM -t_srs EPSG:4326 -r %s -ts %d %d -te %.17g %.17g "
-                                                              "%.17g %.17g",
-                                                              resampling, size, size, t.rect.left, t.rect.bottom,
-                                                              t.rect.right, t.rect.top)),
-                                 TRUE);
+        CPLStringList args(
+            CSLTokenizeString(CPLSPrintf("-of MEM -t_srs EPSG:4326 -r %s -ts %d %d -te %.17g %.17g "
+                                         "%.17g %.17g",
+                                         resampling, size, size, t.rect.left, t.rect.bottom, t.rect.right, t.rect.top)),
+            TRUE);
         m_options = GDALWarpAppOptionsNew(args.List(), nullptr);
     }
     ~GdalWarpOfTile() { GDALWarpAppOptionsFree(m_options); }
@@ -181,16 +181,17 @@ void RegisterQuickCase(const std::string& name, int pixels)
 //! Tiles per second from one object shared by the benchmark's threads.
 void RegisterThreadCase()
 {
-    benchmark::RegisterBenchmark("threads/image tile, UTM RGB, zoomed in", [](benchmark::State& state) {
-        KRGORasterAccessorPlugin& accessor = Opened("rgb_utm.tif");
-        const Tile middle = MiddleTile(accessor, 11);
-        Tile t = middle;
-        for (auto _ : state) {
-            t.x = middle.x + state.thread_index() % 2; // each thread its own tile
-            FetchImageTile(accessor, t);
-        }
-        state.SetItemsProcessed(state.iterations());
-    })
+    benchmark::RegisterBenchmark("threads/image tile, UTM RGB, zoomed in",
+                                 [](benchmark::State& state) {
+                                     KRGORasterAccessorPlugin& accessor = Opened("rgb_utm.tif");
+                                     const Tile middle = MiddleTile(accessor, 11);
+                                     Tile t = middle;
+                                     for (auto _ : state) {
+                                         t.x = middle.x + state.thread_index() % 2; // each thread its own tile
+                                         FetchImageTile(accessor, t);
+                                     }
+                                     state.SetItemsProcessed(state.iterations());
+                                 })
         ->Threads(1)
         ->Threads(2)
         ->UseRealTime();
@@ -204,7 +205,8 @@ public:
         for (const Run& run : runs) {
             if (run.error_occurred)
                 continue;
-            m_ns[run.benchmark_name()] = run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            m_ns[run.benchmark_name()] =
+                run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
             const auto items = run.counters.find("items_per_second");
             if (items != run.counters.end())
                 m_rate[run.benchmark_name()] = items->second;

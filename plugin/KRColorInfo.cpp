@@ -111,7 +111,9 @@ void ClipCoarseThenFine(GDALRasterBand& band, std::int64_t n, std::uint64_t pixe
     const std::int64_t threshold = ClipThreshold(pixels, zeros);
 
     // The integers of span j, one bucket each (the last span ends at n - 1).
-    const auto fineOf = [&](std::int64_t j) { return CountBuckets(band, j * width, 1, std::min(width, n - j * width)); };
+    const auto fineOf = [&](std::int64_t j) {
+        return CountBuckets(band, j * width, 1, std::min(width, n - j * width));
+    };
 
     coarse[0] -= std::min(coarse[0], zeros);
     std::int64_t sum = 0;

@@ -222,8 +222,7 @@ KRPixelDataMultiBand* KRGORasterAccessorPlugin::ReadColors(int firstRow, int las
 try {
     KRBandWindow window;
     bool inside = false;
-    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window, inside) ||
-        GetRasterDataFormat() == RDF_None)
+    if (!DirectBlock(firstRow, lastRow, firstCol, lastCol, flip, window, inside) || GetRasterDataFormat() == RDF_None)
         return nullptr;
     CheckInitColorInfo();
 

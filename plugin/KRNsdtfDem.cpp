@@ -150,8 +150,8 @@ struct DemHeader {
     int rows = 0;
     int cols = 0;
     double divisor = 1.0;
-    bool keyed = false;        //!< the 2007 edition: Hzoom divides, -99999 marks nodata
-    double noData = -99999.0;  //!< file value of a cell without elevation (keyed layout)
+    bool keyed = false;       //!< the 2007 edition: Hzoom divides, -99999 marks nodata
+    double noData = -99999.0; //!< file value of a cell without elevation (keyed layout)
 };
 
 constexpr double kKeyedNoData = -99999.0;
@@ -234,9 +234,12 @@ bool ReadKeyedHeader(TokenReader& in, DemHeader& header)
             const char* name;
             double* target;
             int bit;
-        } places[] = {{"X0", &header.x, 1},           {"Y0", &header.y, 2},
-                      {"DX", &header.dx, 4},          {"DY", &header.dy, 8},
-                      {"Alpha", &header.orientation, 0}, {"Hzoom", &header.divisor, 0}};
+        } places[] = {{"X0", &header.x, 1},
+                      {"Y0", &header.y, 2},
+                      {"DX", &header.dx, 4},
+                      {"DY", &header.dy, 8},
+                      {"Alpha", &header.orientation, 0},
+                      {"Hzoom", &header.divisor, 0}};
         for (const auto& place : places) {
             if (SameNoCase(key, place.name)) {
                 *place.target = number;
@@ -278,8 +281,8 @@ bool ReadDemHeader(TokenReader& in, DemHeader& header)
     if (!in.Next(first))
         return false;
     in.PushBack(first);
-    const bool read = STARTS_WITH_CI(first.c_str(), "DataMark") ? ReadKeyedHeader(in, header)
-                                                                : ReadPositionalHeader(in, header);
+    const bool read =
+        STARTS_WITH_CI(first.c_str(), "DataMark") ? ReadKeyedHeader(in, header) : ReadPositionalHeader(in, header);
     if (!read || header.rows < 1 || header.cols < 1)
         return false;
     const std::uint64_t cells = static_cast<std::uint64_t>(header.rows) * static_cast<std::uint64_t>(header.cols);

@@ -52,7 +52,8 @@ std::uint64_t WidenWithSign(int size)
 
 } // namespace
 
-bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path) try {
+bool KRGORasterAccessorPlugin::OpenForRead(const KRString& path)
+try {
     Close();
     m_strFileName = path;
     m_bOpened = true;

@@ -390,9 +390,9 @@ TEST_F(BadInputTest, OpeningAndDescription)
           }}});
 }
 
-// NSDTF-DEM files cut short or absurd (the fuzz corpus holds many more), and rasters whose descriptions defeat the resolution and size arithmetic,
-// open as false or serve cleanly. Files that announce more values than they hold must not make the module
-// allocate for the announced count.
+// NSDTF-DEM files cut short or absurd (the fuzz corpus holds many more), and rasters whose descriptions defeat the
+// resolution and size arithmetic, open as false or serve cleanly. Files that announce more values than they hold must
+// not make the module allocate for the announced count.
 TEST_F(BadInputTest, BadFiles)
 {
     const TempDir dir;

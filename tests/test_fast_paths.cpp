@@ -27,25 +27,15 @@ struct Look {
     int stretch = 0;
 };
 
-struct Tile {
-    int x, y, level;
-};
-
-//! Everything a fetch delivers: result, then the bytes of the image it was delivered in.
-std::vector<unsigned char> Fetched(KRRasterDataAccessor& p, const KRRect2d* rect, const Tile& tile, bool flip,
-                                   int* map)
+//! The result of an image fetch, then the bytes of the image it delivered: the tile `t` (x, y, level) when
+//! `rect` is null, else a 200 x 150 image of `rect`.
+std::vector<unsigned char> Fetched(KRRasterDataAccessor& p, const KRRect2d* rect, const int* t, bool flip, int* map)
 {
-    std::unique_ptr<KRImageData> image, made;
-    GetchResult result = GetchResult_None;
+    std::unique_ptr<KRImageData> image = rect ? MakeImage(200, 150, PF_R8G8B8) : nullptr, made;
     KRImageData* out = nullptr;
-    if (rect == nullptr) {
-        result = p.FetchImageData(out, tile.x, tile.y, tile.level);
-        image.reset(out);
-    } else {
-        image = MakeImage(200, 150, PF_R8G8B8);
-        result = p.FetchImageData(image.get(), out, *rect, map, flip);
-        made.reset(out);
-    }
+    const GetchResult result =
+        rect ? p.FetchImageData(image.get(), out, *rect, map, flip) : p.FetchImageData(out, t[0], t[1], t[2]);
+    (rect ? made : image).reset(out);
     const KRImageData* got = made ? made.get() : image.get();
     std::vector<unsigned char> bytes = {static_cast<unsigned char>(result)};
     if (got != nullptr && result == GetchResult_Delivered)
@@ -67,9 +57,16 @@ TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
     for (const Place& at : places) {
         for (const Look& look : looks) {
             SCOPED_TRACE(testing::Message() << at.epsg << ", " << look.name);
-            RasterLayout layout{300, 300, look.bands, look.type, {at.west, at.pixel, 0, at.north, 0, -at.pixel},
-                                WktOfEpsg(at.epsg), std::vector<double>(3, 0.0), [&look](int b, int c, int r) {
-                                    const int v = (7 * c + 13 * r + 50 * b) % 251; // every pixel differs from its neighbours
+            RasterLayout layout{300,
+                                300,
+                                look.bands,
+                                look.type,
+                                {at.west, at.pixel, 0, at.north, 0, -at.pixel},
+                                WktOfEpsg(at.epsg),
+                                std::vector<double>(3, 0.0),
+                                [&look](int b, int c, int r) {
+                                    const int v =
+                                        (7 * c + 13 * r + 50 * b) % 251; // every pixel differs from its neighbours
                                     return look.type == GDT_UInt16 ? 40.0 * v : look.palette ? v % 16 : double(v);
                                 }};
             const std::string path = NewFile();
@@ -99,11 +96,8 @@ TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
             const KRRect2d rects[] = {b, KRRect2d(b.left - b.Width() / 3, b.top, b.left + b.Width() / 2, b.bottom)};
             for (int k = 0; k < static_cast<int>(tiles.size() + 3 * std::size(rects)); ++k) {
                 const bool isTile = k < static_cast<int>(tiles.size());
-                Tile tile{};
-                if (isTile) {
-                    const auto [x, y] = TileAt(tiles[k].first.x, tiles[k].first.y, tiles[k].second);
-                    tile = Tile{x, y, tiles[k].second};
-                }
+                const auto at = isTile ? TileAt(tiles[k].first.x, tiles[k].first.y, tiles[k].second) : std::pair{0, 0};
+                const int tile[3] = {at.first, at.second, isTile ? tiles[k].second : 0};
                 const int q = isTile ? 0 : k - static_cast<int>(tiles.size());
                 const KRRect2d* rect = isTile ? nullptr : &rects[q / 3];
                 std::vector<unsigned char> fetched[2];
