@@ -57,18 +57,12 @@ TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
     for (const Place& at : places) {
         for (const Look& look : looks) {
             SCOPED_TRACE(testing::Message() << at.epsg << ", " << look.name);
-            RasterLayout layout{300,
-                                300,
-                                look.bands,
-                                look.type,
-                                {at.west, at.pixel, 0, at.north, 0, -at.pixel},
-                                WktOfEpsg(at.epsg),
-                                std::vector<double>(3, 0.0),
-                                [&look](int b, int c, int r) {
-                                    const int v =
-                                        (7 * c + 13 * r + 50 * b) % 251; // every pixel differs from its neighbours
-                                    return look.type == GDT_UInt16 ? 40.0 * v : look.palette ? v % 16 : double(v);
-                                }};
+            const auto value = [&look](int b, int c, int r) { // every pixel differs from its neighbours
+                const int v = (7 * c + 13 * r + 50 * b) % 251;
+                return look.type == GDT_UInt16 ? 40.0 * v : look.palette ? v % 16 : double(v);
+            };
+            const std::vector<double> gt = {at.west, at.pixel, 0, at.north, 0, -at.pixel};
+            const RasterLayout layout{300, 300, look.bands, look.type, gt, WktOfEpsg(at.epsg), {0, 0, 0}, value};
             const std::string path = NewFile();
             ASSERT_TRUE(WriteRaster(path, layout));
             if (look.palette) {
