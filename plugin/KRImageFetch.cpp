@@ -184,10 +184,10 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
         ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
     };
     // A nearest sample depends on its position only through the cell it falls in, which the lattice finds
-    // for far fewer exact transformations; GORA_EXACT_POSITIONS=YES transforms every sample instead.
+    // for far fewer exact transformations; the reference path transforms every sample.
     detail::KRSourceLattice lattice;
     const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
-    if (toSource != nullptr && !CPLTestBool(CPLGetConfigOption("GORA_EXACT_POSITIONS", "NO"))) {
+    if (toSource != nullptr && !detail::ReferencePathsAsked()) {
         if (lattice.Compute(width, height, rect, clamped, frame, *toSource)) {
             for (int r = clamped.r0; r <= clamped.r1; ++r)
                 for (int c = clamped.c0; c <= clamped.c1; ++c)

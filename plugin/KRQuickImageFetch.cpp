@@ -214,6 +214,9 @@ try {
 
     const GDALDataType type = m_pBand->GetRasterDataType();
     const int bufferWidth = win.x.d1 - win.x.d0;
+    const bool reference = detail::ReferencePathsAsked(), floating = GDALDataTypeIsFloating(type) != 0;
+    const std::size_t sampleBytes = static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type));
+    const std::size_t lowByte = CPL_IS_LSB ? 0 : (GDALDataTypeIsComplex(type) ? sampleBytes / 2 : sampleBytes) - 1;
     for (int b = 0; win.Readable() && b < bands && b < m_pDataset->GetRasterCount(); ++b) {
         const int channel = map[b];
         if (channel < 0 || channel >= target.GetPixelSize())
@@ -222,8 +225,16 @@ try {
             std::lock_guard<KRMutex> lock(m_mutex);
             ReadQuickBand(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, type, samples.get());
         }
-        CopyQuickBand(target, win, topDown, channel,
-                      [&](int row, int col) { return GetBandDataImgValue(samples.get(), bufferWidth, row, col); });
+        if (reference || floating) {
+            CopyQuickBand(target, win, topDown, channel,
+                          [&](int row, int col) { return GetBandDataImgValue(samples.get(), bufferWidth, row, col); });
+        } else {
+            // The low byte of each integer sample (of the real part of a complex one), decided once per fetch.
+            const unsigned char* bytes = samples.get() + lowByte;
+            CopyQuickBand(target, win, topDown, channel, [&](int row, int col) {
+                return bytes[(static_cast<std::size_t>(row) * bufferWidth + col) * sampleBytes];
+            });
+        }
     }
 
     if (rgba && map[kAlphaEntry] >= 0 && map[kAlphaEntry] < kRgbaBytes)

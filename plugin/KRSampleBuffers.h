@@ -42,6 +42,11 @@ inline std::unique_ptr<KRImageData> NewWorkingImage(const KRImageData& caller)
     return NewImage(caller.GetWidth(), caller.GetHeight(), format);
 }
 
+//! Whether the host asked (GDAL configuration option GORA_REFERENCE_PATHS=YES)
+//! for the plain per-sample procedures in place of the fast paths that give
+//! the same results: for comparison. Read once per fetch.
+bool ReferencePathsAsked();
+
 //! Truncation toward zero to a 32-bit integer. NaN and values an int cannot
 //! hold give 0, so their low-order bytes or words are 0 rather than the bits
 //! of a saturated end.

@@ -6,6 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include <cpl_conv.h>
+
+#include "KRSampleBuffers.h"
+
 namespace KRC {
 namespace detail {
 
@@ -45,6 +49,11 @@ double Bilinear(double a, double b, double c, double d, double u, double v)
 }
 
 } // namespace
+
+bool ReferencePathsAsked()
+{
+    return CPLTestBool(CPLGetConfigOption("GORA_REFERENCE_PATHS", "NO"));
+}
 
 void KRSourceLattice::Transform(std::vector<Point>& points) const
 {
