@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -33,10 +34,14 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-//! The first bytes of the file; false when it cannot be opened as a file
-//! (which, for a name GDAL resolves itself, is no failure).
+//! The first bytes of the file; false when it is no plain file or cannot be
+//! opened (which, for a name GDAL resolves itself, is no failure).
 bool ReadHead(const KRString& path, std::string& head)
 {
+    // Only plain files: opening a pipe or a device to look at it could wait forever.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path.Cstr(), error))
+        return false;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.Cstr(), "rb"));
     if (!file)
         return false;
