@@ -5,6 +5,8 @@
 #include "KRGORasterAccessorPlugin.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -45,6 +47,112 @@ unsigned char LowByte(double value)
 {
     return static_cast<unsigned char>(static_cast<unsigned int>(detail::TruncateToInt(value)) & 0xFFu);
 }
+
+//! One sample of a grid as a double, by the grid's element type.
+template <class T> double LoadAs(const unsigned char* data, std::size_t index)
+{
+    T value;
+    std::memcpy(&value, data + index * sizeof(T), sizeof(T));
+    return static_cast<double>(value);
+}
+
+using SampleLoader = double (*)(const unsigned char*, std::size_t);
+
+SampleLoader LoaderOf(enumRasterDataFromat format)
+{
+    switch (format) {
+    case RDF_UInt8:
+        return LoadAs<std::uint8_t>;
+    case RDF_Int16:
+        return LoadAs<std::int16_t>;
+    case RDF_UInt16:
+        return LoadAs<std::uint16_t>;
+    case RDF_Float32:
+        return LoadAs<float>;
+    case RDF_Int32:
+        return LoadAs<std::int32_t>;
+    case RDF_UInt32:
+        return LoadAs<std::uint32_t>;
+    case RDF_Int64:
+        return LoadAs<std::int64_t>;
+    case RDF_Float64:
+        return LoadAs<double>;
+    default:
+        return nullptr; // samples of no known type read as 0
+    }
+}
+
+//! The host's nearest multi-band sample (KRTerrainData::GetValue) with the
+//! band set gathered once per fetch instead of once per pixel: the same cell,
+//! values, nodata rule and alpha.
+class NearestBands {
+public:
+    NearestBands(const KRArray<KRTerrainData*>& grids, const KRArray<double>& noData, bool ignoreNoData,
+                 double tolerance)
+        : m_count(std::min(grids.GetSize(), kMaxSampledBands)), m_ignoreNoData(ignoreNoData), m_tolerance(tolerance)
+    {
+        for (int k = 0; k < m_count; ++k) {
+            const KRTerrainData* grid = grids[k];
+            if (grid == nullptr || grid->GetData() == nullptr)
+                continue;
+            Band& band = m_bands[k];
+            band.data = static_cast<const unsigned char*>(grid->GetData());
+            band.load = LoaderOf(grid->GetDataFormat());
+            band.width = static_cast<std::size_t>(grid->GetWidth());
+            band.hasNoData = k < noData.GetSize();
+            band.noData = band.hasNoData ? noData[k] : 0.0;
+            m_width = m_any ? std::min(m_width, grid->GetWidth()) : grid->GetWidth();
+            m_height = m_any ? std::min(m_height, grid->GetHeight()) : grid->GetHeight();
+            m_any = true;
+        }
+    }
+
+    void Sample(double row, double col, double* out) const
+    {
+        std::fill(out, out + kMaxSampledBands, 0.0);
+        if (!m_any || m_width <= 0 || m_height <= 0 || std::isnan(row) || std::isnan(col))
+            return;
+        const std::size_t r = Nearest(row, m_height), c = Nearest(col, m_width);
+        double values[kMaxSampledBands] = {};
+        bool checked = false, allNoData = true;
+        for (int k = 0; k < m_count; ++k) {
+            const Band& band = m_bands[k];
+            if (band.data == nullptr)
+                continue;
+            values[k] = band.load != nullptr ? band.load(band.data, r * band.width + c) : 0.0;
+            if (band.hasNoData) {
+                checked = true;
+                allNoData = allNoData && (std::isnan(band.noData) ? std::isnan(values[k])
+                                                                  : std::fabs(values[k] - band.noData) < m_tolerance);
+            }
+        }
+        if (!m_ignoreNoData && checked && allNoData)
+            return;
+        std::copy(values, values + m_count, out);
+        if (m_count < kMaxSampledBands || m_bands[kMaxSampledBands - 1].data == nullptr)
+            out[kMaxSampledBands - 1] = 255.0; // opaque: no alpha band
+    }
+
+private:
+    struct Band {
+        const unsigned char* data = nullptr;
+        SampleLoader load = nullptr;
+        std::size_t width = 0;
+        bool hasNoData = false;
+        double noData = 0.0;
+    };
+    static std::size_t Nearest(double position, int count)
+    {
+        return static_cast<std::size_t>(std::floor(std::clamp(position, 0.0, static_cast<double>(count - 1)) + 0.5));
+    }
+
+    Band m_bands[kMaxSampledBands];
+    int m_count;
+    bool m_ignoreNoData;
+    double m_tolerance;
+    int m_width = 0, m_height = 0;
+    bool m_any = false;
+};
 
 } // namespace
 
@@ -175,9 +283,13 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const std::size_t rowBytes = static_cast<std::size_t>(target.GetWidthBytes());
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;
+    const bool reference = detail::ReferencePathsAsked();
+    const NearestBands nearest(grids, m_activeNoData, ignoreNoData, m_dNoDataTolerance);
     auto paintSample = [&](int r, int c, double row, double col) {
         double sample[4];
-        if (toSource != nullptr)
+        if (toSource != nullptr && !reference)
+            nearest.Sample(row, col, sample);
+        else if (toSource != nullptr)
             KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
         else
             KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
@@ -187,7 +299,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     // for far fewer exact transformations; the reference path transforms every sample.
     detail::KRSourceLattice lattice;
     const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
-    if (toSource != nullptr && !detail::ReferencePathsAsked()) {
+    if (toSource != nullptr && !reference) {
         if (lattice.Compute(width, height, rect, clamped, frame, *toSource)) {
             for (int r = clamped.r0; r <= clamped.r1; ++r)
                 for (int c = clamped.c0; c <= clamped.c1; ++c)

@@ -54,7 +54,8 @@ TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
     const Look looks[] = {{"RGB, nodata 0", 3, GDT_Byte},
                           {"RGB, filter colour", 3, GDT_Byte, false, true},
                           {"palette", 1, GDT_Byte, true},
-                          {"16-bit stretched", 3, GDT_UInt16, false, false, 1}};
+                          {"16-bit stretched", 3, GDT_UInt16, false, false, 1},
+                          {"four bands, the fourth alpha", 4, GDT_Byte}};
     int orderMap[4] = {0, 1, 2, 3};
     int compared = 0;
     for (const Place& at : places) {
