@@ -19,12 +19,6 @@
 
 namespace krtest {
 
-//! A grid of 64-bit samples, so that expected values compare exactly.
-inline std::unique_ptr<KRC::KRTerrainData> MakeGrid(int width, int height)
-{
-    return SessionGrid(width, height, 0.0, KRC::RDF_Float64);
-}
-
 //! The host's tiling: tiles 180 / 2^level degrees square, columns east from -180, rows south from +90.
 inline KRC::KRRect2d TileRect(int x, int y, int level)
 {

@@ -15,21 +15,6 @@ using namespace krtest;
 
 namespace {
 
-//! Where a raster of 300 x 300 pixels lies: its system, its north-west corner and pixel size.
-struct Place {
-    int epsg;
-    double west, north, pixel;
-};
-
-//! A setting of the raster and the accessor.
-struct Look {
-    const char* name;
-    int bands;
-    GDALDataType type;
-    bool palette = false, filter = false;
-    int stretch = 0;
-};
-
 //! The result of an image fetch, then the bytes of the image it delivered: the tile `t` (x, y, level) when
 //! `rect` is null, else a 200 x 150 image of `rect`.
 std::vector<unsigned char> Fetched(KRRasterDataAccessor& p, const KRRect2d* rect, const int* t, bool flip, int* map)
@@ -50,26 +35,27 @@ using FastPathTest = AccessorTest;
 
 TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
 {
-    const Place places[] = {{32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}};
-    const Look looks[] = {{"RGB, nodata 0", 3, GDT_Byte},
-                          {"RGB, filter colour", 3, GDT_Byte, false, true},
-                          {"palette", 1, GDT_Byte, true},
-                          {"16-bit stretched", 3, GDT_UInt16, false, false, 1},
-                          {"four bands, the fourth alpha", 4, GDT_Byte}};
+    // Rasters of 300 x 300 pixels: their system, north-west corner and pixel size.
+    const std::tuple<int, double, double, double> places[] = {
+        {32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}};
+    // The raster and the accessor's settings: name, bands, type, palette, filter colour, stretch type.
+    const std::tuple<const char*, int, GDALDataType, bool, bool, int> looks[] = {
+        {"RGB, nodata 0", 3, GDT_Byte, false, false, 0},
+        {"RGB, filter colour", 3, GDT_Byte, false, true, 0},
+        {"palette", 1, GDT_Byte, true, false, 0},
+        {"16-bit stretched", 3, GDT_UInt16, false, false, 1},
+        {"four bands, the fourth alpha", 4, GDT_Byte, false, false, 0}};
     int orderMap[4] = {0, 1, 2, 3};
     int compared = 0;
-    for (const Place& at : places) {
-        for (const Look& look : looks) {
-            SCOPED_TRACE(testing::Message() << at.epsg << ", " << look.name);
-            const auto value = [&look](int b, int c, int r) { // every pixel differs from its neighbours
-                const int v = (7 * c + 13 * r + 50 * b) % 251;
-                return look.type == GDT_UInt16 ? 40.0 * v : look.palette ? v % 16 : double(v);
-            };
-            const std::vector<double> gt = {at.west, at.pixel, 0, at.north, 0, -at.pixel};
-            const RasterLayout layout{300, 300, look.bands, look.type, gt, WktOfEpsg(at.epsg), {0, 0, 0}, value};
+    for (const auto& [epsg, west, north, pixel] : places) {
+        for (const auto& [name, bands, type, palette, filter, stretch] : looks) {
+            SCOPED_TRACE(testing::Message() << epsg << ", " << name);
+            const double scale = type == GDT_UInt16 ? 40.0 : 1.0, classes = palette ? 16 : 251;
+            const auto value = [=](int b, int c, int r) { return scale * std::fmod(7 * c + 13 * r + 50 * b, classes); };
+            const std::vector<double> gt = {west, pixel, 0, north, 0, -pixel}; // every pixel unlike its neighbours
             const std::string path = NewFile();
-            ASSERT_TRUE(WriteRaster(path, layout));
-            if (look.palette) {
+            ASSERT_TRUE(WriteRaster(path, {300, 300, bands, type, gt, WktOfEpsg(epsg), {0, 0, 0}, value}));
+            if (palette) {
                 GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
                 GDALColorTable table;
                 for (short i = 0; i < 16; ++i) {
@@ -79,9 +65,9 @@ TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
                 ds->GetRasterBand(1)->SetColorTable(&table);
             }
             KRGORasterAccessorPlugin p;
-            p.SetStetchType(look.stretch);
+            p.SetStetchType(stretch);
             ASSERT_TRUE(p.OpenForRead(path.c_str()));
-            p.SetFilterColorUsed(look.filter);
+            p.SetFilterColorUsed(filter);
             p.SetFilterColor(KRColor3(50 / 255.0f, 63 / 255.0f, 76 / 255.0f, 1)); // a colour the raster holds
             // Tiles of several levels at the middle and at two corners of the raster, and rectangles over it,
             // over its west edge, flipped and with another band order.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "KRArray.h"
+#include "KRHostSession.h"
 #include "KRTerrainData.h"
 
 using namespace KRC;
@@ -20,11 +21,7 @@ using Quad = std::array<double, 4>;
 
 std::unique_ptr<KRTerrainData> Grid(enumRasterDataFromat format, int width, int height, std::vector<double> values)
 {
-    auto grid = std::make_unique<KRTerrainData>(KRTerrainData::Structure{});
-    grid->SetWidth(width);
-    grid->SetHeight(height);
-    grid->SetDataFormat(format);
-    EXPECT_TRUE(grid->CreateData());
+    auto grid = krtest::SessionGrid(width, height, 0.0, format);
     for (size_t i = 0; i < values.size(); ++i)
         grid->SetValue(static_cast<long long>(i), values[i]);
     return grid;

@@ -95,7 +95,7 @@ TEST_F(NsdtfTest, RealKeyedGrids)
     EXPECT_NEAR(m_p.GetMaxValue(), 103.787, 1e-4);
     ExpectRectNear(m_p.GetSrcBounds().GetGeoBounds(), KRRect2d(414150, 3126512.5, 420325, 3121887.5));
     ASSERT_TRUE(m_p.ImportProjectionRefFromProj4("+proj=tmerc +lon_0=114 +k=1 +x_0=500000 +a=6378140 +rf=298.257"));
-    auto dst = MakeGrid(33, 33);
+    auto dst = SessionGrid(33, 33, 0.0, RDF_Float64);
     ASSERT_EQ(m_p.FetchTerrainData(dst.get(), m_p.GetLatLonBounds().GetGeoBounds(), false), GetchResult_Delivered);
     const float middle = static_cast<float>(dst->GetValue(16, 16));
     EXPECT_TRUE(middle > 39.9f && middle < 103.8f) << middle;

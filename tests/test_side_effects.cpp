@@ -71,7 +71,6 @@ TEST(SideEffects, ReadingChangesNoFile)
     WriteText(dir.File("bands.vrt"), vrt + "</VRTDataset>");
     for (const char* stem : {"noref", "world", "bands"})
         WriteText(dir.File(std::string(stem) + ".prj"), WktOfEpsg(32633, true));
-    WriteText(dir.File("hills.dem"), "NSDTF-DEM 1.0 D 0 0 10 50 0.5 0.5 3 3 1\n1 2 3\n4 5 6\n7 8 9\n");
     fs::copy(fs::path(KR_SAMPLE_DIR), dir.File("sample"), fs::copy_options::recursive);
     if (fs::exists(KR_REAL_DATA_DIR)) {
         fs::copy(fs::path(KR_REAL_DATA_DIR), dir.File("real"), fs::copy_options::recursive);

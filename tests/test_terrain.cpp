@@ -68,7 +68,7 @@ class TerrainTest : public AccessorTest {
 protected:
     std::unique_ptr<KRTerrainData> Fetch(const KRRect2d& rect, bool flip = false)
     {
-        auto grid = MakeGrid(33, 33);
+        auto grid = SessionGrid(33, 33, 0.0, RDF_Float64);
         EXPECT_EQ(m_p.FetchTerrainData(grid.get(), rect, flip), GetchResult_Delivered);
         return grid;
     }
