@@ -1,9 +1,9 @@
 // The fast paths give the results of the exact per-sample procedure, byte for
 // byte: image tiles and rectangles from projected rasters (UTM, Lambert
-// conformal conic, polar stereographic around its pole) with nodata, the filter
-// colour, a palette, a 16-bit stretch, flip and band orders, fetched once as
-// usual and once with GORA_REFERENCE_PATHS=YES; and the quick path over every
-// sample type.
+// conformal conic, polar stereographic around its pole) and a geographic one,
+// with nodata, the filter colour, a palette, a 16-bit stretch, an alpha band,
+// flip and band orders, fetched once as usual and once with
+// GORA_REFERENCE_PATHS=YES; and the quick path over every sample type.
 #include <algorithm>
 
 #include <cpl_conv.h>
@@ -33,11 +33,11 @@ std::vector<unsigned char> Fetched(KRRasterDataAccessor& p, const KRRect2d* rect
 
 using FastPathTest = AccessorTest;
 
-TEST_F(FastPathTest, ProjectedImagesEqualTheExactProcedure)
+TEST_F(FastPathTest, ImagesEqualTheReferenceProcedure)
 {
     // Rasters of 300 x 300 pixels: their system, north-west corner and pixel size.
     const std::tuple<int, double, double, double> places[] = {
-        {32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}};
+        {32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}, {4326, 7, 47, 0.001}};
     // The raster and the accessor's settings: name, bands, type, palette, filter colour, stretch type.
     const std::tuple<const char*, int, GDALDataType, bool, bool, int> looks[] = {
         {"RGB, nodata 0", 3, GDT_Byte, false, false, 0},
