@@ -17,6 +17,7 @@
 
 #include "KRBandWindow.h"
 #include "KRColorRules.h"
+#include "KRGatheredBands.h"
 #include "KRSampleBuffers.h"
 #include "KRSourceLattice.h"
 
@@ -47,186 +48,6 @@ unsigned char LowByte(double value)
 {
     return static_cast<unsigned char>(static_cast<unsigned int>(detail::TruncateToInt(value)) & 0xFFu);
 }
-
-//! One sample of a grid as a double, by the grid's element type.
-template <class T> double LoadAs(const unsigned char* data, std::size_t index)
-{
-    T value;
-    std::memcpy(&value, data + index * sizeof(T), sizeof(T));
-    return static_cast<double>(value);
-}
-
-using SampleLoader = double (*)(const unsigned char*, std::size_t);
-
-SampleLoader LoaderOf(enumRasterDataFromat format)
-{
-    switch (format) {
-    case RDF_UInt8:
-        return LoadAs<std::uint8_t>;
-    case RDF_Int16:
-        return LoadAs<std::int16_t>;
-    case RDF_UInt16:
-        return LoadAs<std::uint16_t>;
-    case RDF_Float32:
-        return LoadAs<float>;
-    case RDF_Int32:
-        return LoadAs<std::int32_t>;
-    case RDF_UInt32:
-        return LoadAs<std::uint32_t>;
-    case RDF_Int64:
-        return LoadAs<std::int64_t>;
-    case RDF_Float64:
-        return LoadAs<double>;
-    default:
-        return nullptr; // samples of no known type read as 0
-    }
-}
-
-//! The host's multi-band samplers (KRTerrainData::GetValue, nearest, and
-//! GetBRasampleValue, bilinear) with the band set gathered once per fetch
-//! instead of once per pixel: the same cells, values, weights, nodata rule and
-//! alpha, computed in the same order.
-class GatheredBands {
-public:
-    GatheredBands(const KRArray<KRTerrainData*>& grids, const KRArray<double>& noData, bool ignoreNoData,
-                  double tolerance)
-        : m_count(std::min(grids.GetSize(), kMaxSampledBands)), m_ignoreNoData(ignoreNoData), m_tolerance(tolerance)
-    {
-        for (int k = 0; k < m_count; ++k) {
-            const KRTerrainData* grid = grids[k];
-            if (grid == nullptr || grid->GetData() == nullptr)
-                continue;
-            Band& band = m_bands[k];
-            band.data = static_cast<const unsigned char*>(grid->GetData());
-            band.load = LoaderOf(grid->GetDataFormat());
-            band.width = static_cast<std::size_t>(grid->GetWidth());
-            band.hasNoData = k < noData.GetSize();
-            band.noData = band.hasNoData ? noData[k] : 0.0;
-            m_width = m_any ? std::min(m_width, grid->GetWidth()) : grid->GetWidth();
-            m_height = m_any ? std::min(m_height, grid->GetHeight()) : grid->GetHeight();
-            m_any = true;
-        }
-    }
-
-    void Nearest(double row, double col, double* out) const
-    {
-        std::fill(out, out + kMaxSampledBands, 0.0);
-        if (!Samples(row, col))
-            return;
-        const auto clamped = [](double v, int count) { return std::clamp(v, 0.0, static_cast<double>(count - 1)); };
-        const std::size_t r = static_cast<std::size_t>(std::floor(clamped(row, m_height) + 0.5));
-        const std::size_t c = static_cast<std::size_t>(std::floor(clamped(col, m_width) + 0.5));
-        double values[kMaxSampledBands][4] = {};
-        Load(r * static_cast<std::size_t>(m_width) + c, 0, values);
-        if (!m_ignoreNoData && IsNoDataCell(values, 0))
-            return;
-        for (int k = 0; k < m_count; ++k)
-            out[k] = values[k][0];
-        FinishAlpha(out);
-    }
-
-    void Bilinear(double row, double col, double* out) const
-    {
-        std::fill(out, out + kMaxSampledBands, 0.0);
-        if (!Samples(row, col))
-            return;
-        const double rr = std::clamp(row, 0.0, static_cast<double>(m_height - 1));
-        const double cc = std::clamp(col, 0.0, static_cast<double>(m_width - 1));
-        const int r0 = static_cast<int>(std::floor(rr)), c0 = static_cast<int>(std::floor(cc));
-        const int r1 = std::min(r0 + 1, m_height - 1), c1 = std::min(c0 + 1, m_width - 1);
-        const double fr = rr - r0, fc = cc - c0;
-        const auto w = static_cast<std::size_t>(m_width);
-        const std::size_t cells[4] = {static_cast<std::size_t>(r0) * w + static_cast<std::size_t>(c0),
-                                      static_cast<std::size_t>(r0) * w + static_cast<std::size_t>(c1),
-                                      static_cast<std::size_t>(r1) * w + static_cast<std::size_t>(c0),
-                                      static_cast<std::size_t>(r1) * w + static_cast<std::size_t>(c1)};
-        const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
-        double values[kMaxSampledBands][4] = {};
-        for (int i = 0; i < 4; ++i)
-            Load(cells[i], i, values);
-        double weightSum = 0.0;
-        double weights[4] = {};
-        for (int i = 0; i < 4; ++i) {
-            if (quad[i] <= 0.0 || (!m_ignoreNoData && IsNoDataCell(values, i)))
-                continue;
-            weights[i] = quad[i];
-            weightSum += quad[i];
-        }
-        if (weightSum <= 0.0)
-            return;
-        for (int k = 0; k < m_count; ++k) {
-            if (m_bands[k].data != nullptr)
-                out[k] = WeightedMean(values[k], weights, weightSum);
-        }
-        FinishAlpha(out);
-    }
-
-private:
-    struct Band {
-        const unsigned char* data = nullptr;
-        SampleLoader load = nullptr;
-        std::size_t width = 0;
-        bool hasNoData = false;
-        double noData = 0.0;
-    };
-
-    bool Samples(double row, double col) const
-    {
-        return m_any && m_width > 0 && m_height > 0 && !std::isnan(row) && !std::isnan(col);
-    }
-    //! Cell `cell` of the common extent, from every band, into values[k][slot].
-    void Load(std::size_t cell, int slot, double (*values)[4]) const
-    {
-        const std::size_t r = cell / static_cast<std::size_t>(m_width), c = cell % static_cast<std::size_t>(m_width);
-        for (int k = 0; k < m_count; ++k) {
-            const Band& band = m_bands[k];
-            if (band.data != nullptr)
-                values[k][slot] = band.load != nullptr ? band.load(band.data, r * band.width + c) : 0.0;
-        }
-    }
-    //! Every band with a nodata value matches it there (and at least one has one).
-    bool IsNoDataCell(const double (*values)[4], int slot) const
-    {
-        bool checked = false;
-        for (int k = 0; k < m_count; ++k) {
-            const Band& band = m_bands[k];
-            if (band.data == nullptr || !band.hasNoData)
-                continue;
-            checked = true;
-            const double v = values[k][slot];
-            if (!(std::isnan(band.noData) ? std::isnan(v) : std::fabs(v - band.noData) < m_tolerance))
-                return false;
-        }
-        return checked;
-    }
-    //! Relative to the first weighted value, so that equal neighbours give back their value exactly.
-    static double WeightedMean(const double* values, const double* weights, double weightSum)
-    {
-        int first = 0;
-        while (first < 3 && weights[first] <= 0.0)
-            ++first;
-        const double base = values[first];
-        double sum = 0.0;
-        for (int i = 0; i < 4; ++i) {
-            if (weights[i] > 0.0)
-                sum += weights[i] * (values[i] - base);
-        }
-        return base + sum / weightSum;
-    }
-    //! Band 4 is alpha when there is one; else the pixel is opaque.
-    void FinishAlpha(double* out) const
-    {
-        if (m_count < kMaxSampledBands || m_bands[kMaxSampledBands - 1].data == nullptr)
-            out[kMaxSampledBands - 1] = 255.0;
-    }
-
-    Band m_bands[kMaxSampledBands];
-    int m_count;
-    bool m_ignoreNoData;
-    double m_tolerance;
-    int m_width = 0, m_height = 0;
-    bool m_any = false;
-};
 
 } // namespace
 
@@ -358,7 +179,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;
     const bool reference = detail::ReferencePathsAsked();
-    const GatheredBands gathered(grids, m_activeNoData, ignoreNoData, m_dNoDataTolerance);
+    const detail::KRGatheredBands gathered(grids, m_activeNoData, ignoreNoData, m_dNoDataTolerance);
     auto paintSample = [&](int r, int c, double row, double col) {
         double sample[4];
         if (!reference && toSource != nullptr)
