@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -38,8 +39,17 @@ enumRasterDataFromat GridFormatOfGdalType(GDALDataType type);
 enumPixelFormat PixelFormatOfGdalType(GDALDataType type);
 
 //! Truncation toward zero that stays defined for values an int cannot hold
-//! (saturating; NaN gives 0).
-int TruncateToInt(double value);
+//! (saturating; NaN gives 0). Inline: every image pixel's bytes pass through it.
+inline int TruncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
+}
 
 //! The GDAL type a band is converted to when it is read into a grid of `format`
 //! whose type differs from the band's own.

@@ -16,48 +16,42 @@ namespace detail {
 
 constexpr int kMaxBands = 4; // the samplers fill four values per pixel
 
-//! One sample of a grid as a double, by the grid's element type.
-template <class T> inline double LoadAs(const unsigned char* data, std::size_t index)
-{
-    T value;
-    std::memcpy(&value, data + index * sizeof(T), sizeof(T));
-    return static_cast<double>(value);
-}
-
-using SampleLoader = double (*)(const unsigned char*, std::size_t);
-
-inline SampleLoader LoaderOf(enumRasterDataFromat format)
+//! Calls visit(T{}) with T the element type of grids of `format`; false, and
+//! no call, for a format without one. Every grid of one fetch shares one
+//! format, so the samplers below are chosen once per fetch, not per sample.
+template <class Visit> bool VisitSampleType(enumRasterDataFromat format, Visit&& visit)
 {
     switch (format) {
     case RDF_UInt8:
-        return LoadAs<std::uint8_t>;
+        return visit(std::uint8_t{}), true;
     case RDF_Int16:
-        return LoadAs<std::int16_t>;
+        return visit(std::int16_t{}), true;
     case RDF_UInt16:
-        return LoadAs<std::uint16_t>;
+        return visit(std::uint16_t{}), true;
     case RDF_Float32:
-        return LoadAs<float>;
+        return visit(float{}), true;
     case RDF_Int32:
-        return LoadAs<std::int32_t>;
+        return visit(std::int32_t{}), true;
     case RDF_UInt32:
-        return LoadAs<std::uint32_t>;
+        return visit(std::uint32_t{}), true;
     case RDF_Int64:
-        return LoadAs<std::int64_t>;
+        return visit(std::int64_t{}), true;
     case RDF_Float64:
-        return LoadAs<double>;
+        return visit(double{}), true;
     default:
-        return nullptr; // samples of no known type read as 0
+        return false;
     }
 }
 
 //! The host's multi-band samplers (KRTerrainData::GetValue, nearest, and
 //! GetBRasampleValue, bilinear) with the band set gathered once per fetch
 //! instead of once per pixel: the same cells, values, weights, nodata rule and
-//! alpha, computed in the same order.
-class KRGatheredBands {
+//! alpha, computed in the same order. T is the element type of every grid
+//! (`format`; a grid of another format reads as 0).
+template <class T> class KRGatheredBands {
 public:
-    KRGatheredBands(const KRArray<KRTerrainData*>& grids, const KRArray<double>& noData, bool ignoreNoData,
-                    double tolerance)
+    KRGatheredBands(const KRArray<KRTerrainData*>& grids, enumRasterDataFromat format, const KRArray<double>& noData,
+                    bool ignoreNoData, double tolerance)
         : m_count(std::min(grids.GetSize(), kMaxBands)), m_ignoreNoData(ignoreNoData), m_tolerance(tolerance)
     {
         for (int k = 0; k < m_count; ++k) {
@@ -66,7 +60,7 @@ public:
                 continue;
             Band& band = m_bands[k];
             band.data = static_cast<const unsigned char*>(grid->GetData());
-            band.load = LoaderOf(grid->GetDataFormat());
+            band.typed = grid->GetDataFormat() == format; // a grid without data was skipped above
             band.width = static_cast<std::size_t>(grid->GetWidth());
             band.hasNoData = k < noData.GetSize();
             band.noData = band.hasNoData ? noData[k] : 0.0;
@@ -82,9 +76,10 @@ public:
         if (!Samples(row, col))
             return;
         const auto clamped = [](double v, int count) { return std::clamp(v, 0.0, static_cast<double>(count - 1)); };
-        const std::size_t r = static_cast<std::size_t>(std::floor(clamped(row, m_height) + 0.5));
-        const std::size_t c = static_cast<std::size_t>(std::floor(clamped(col, m_width) + 0.5));
-        double values[kMaxBands][4] = {};
+        // Truncation is floor here: the positions are clamped to be non-negative.
+        const std::size_t r = static_cast<std::size_t>(clamped(row, m_height) + 0.5);
+        const std::size_t c = static_cast<std::size_t>(clamped(col, m_width) + 0.5);
+        double values[kMaxBands][4]; // Load sets slot 0 of every band
         Load(r, c, 0, values);
         if (!m_ignoreNoData && IsNoDataCell(values, 0))
             return;
@@ -100,11 +95,11 @@ public:
             return;
         const double rr = std::clamp(row, 0.0, static_cast<double>(m_height - 1));
         const double cc = std::clamp(col, 0.0, static_cast<double>(m_width - 1));
-        const int r0 = static_cast<int>(std::floor(rr)), c0 = static_cast<int>(std::floor(cc));
+        const int r0 = static_cast<int>(rr), c0 = static_cast<int>(cc); // floor of non-negative values
         const int r1 = std::min(r0 + 1, m_height - 1), c1 = std::min(c0 + 1, m_width - 1);
         const double fr = rr - r0, fc = cc - c0;
         const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
-        double values[kMaxBands][4] = {};
+        double values[kMaxBands][4]; // Load sets every slot of every band
         Load(r0, c0, 0, values);
         Load(r0, c1, 1, values);
         Load(r1, c0, 2, values);
@@ -129,7 +124,7 @@ public:
 private:
     struct Band {
         const unsigned char* data = nullptr;
-        SampleLoader load = nullptr;
+        bool typed = false; //!< the grid's elements are of type T
         std::size_t width = 0;
         bool hasNoData = false;
         double noData = 0.0;
@@ -139,14 +134,20 @@ private:
     {
         return m_any && m_width > 0 && m_height > 0 && !std::isnan(row) && !std::isnan(col);
     }
-    //! Cell (r, c) of the common extent, from every band (each with its own row length), into values[k][slot].
+    //! Cell (r, c) of the common extent, from every band (each with its own row length), into values[k][slot];
+    //! 0 for a band without samples.
     void Load(std::size_t r, std::size_t c, int slot, double (*values)[4]) const
     {
         for (int k = 0; k < m_count; ++k) {
             const Band& band = m_bands[k];
-            if (band.data != nullptr)
-                values[k][slot] = band.load != nullptr ? band.load(band.data, r * band.width + c) : 0.0;
+            values[k][slot] = band.typed ? Load(band.data, r * band.width + c) : 0.0;
         }
+    }
+    static double Load(const unsigned char* data, std::size_t index)
+    {
+        T value;
+        std::memcpy(&value, data + index * sizeof(T), sizeof(T));
+        return static_cast<double>(value);
     }
     //! Every band with a nodata value matches it there (and at least one has one).
     bool IsNoDataCell(const double (*values)[4], int slot) const

@@ -33,13 +33,14 @@ constexpr int kMaxSampledBands = 4; // the sampler fills four values per pixel
 //! Copies the caller's share of every working pixel back into the caller's image.
 void FoldBack(const KRImageData& working, KRImageData& caller)
 {
-    const int bytes = std::min(caller.GetPixelSize(), working.GetPixelSize());
+    const std::size_t toBytes = static_cast<std::size_t>(caller.GetPixelSize());
+    const std::size_t fromBytes = static_cast<std::size_t>(working.GetPixelSize());
+    const std::size_t bytes = std::min(toBytes, fromBytes);
     for (int r = 0; r < caller.GetHeight(); ++r) {
         const unsigned char* from = working.m_pData + static_cast<std::size_t>(r) * working.GetWidthBytes();
         unsigned char* to = caller.m_pData + static_cast<std::size_t>(r) * caller.GetWidthBytes();
-        for (int c = 0; c < caller.GetWidth(); ++c)
-            std::memcpy(to + static_cast<std::size_t>(c) * caller.GetPixelSize(),
-                        from + static_cast<std::size_t>(c) * working.GetPixelSize(), static_cast<std::size_t>(bytes));
+        for (int c = 0; c < caller.GetWidth(); ++c, to += toBytes, from += fromBytes)
+            std::memcpy(to, from, bytes);
     }
 }
 
@@ -47,6 +48,26 @@ void FoldBack(const KRImageData& working, KRImageData& caller)
 unsigned char LowByte(double value)
 {
     return static_cast<unsigned char>(static_cast<unsigned int>(detail::TruncateToInt(value)) & 0xFFu);
+}
+
+//! Calls paint(r, c, row, col) for every destination pixel of `span` over the source grid of `frame`.
+//! A nearest sample depends on its position only through the cell it falls in, which the lattice finds for
+//! far fewer exact transformations; the reference path transforms every sample.
+template <class Paint>
+void WalkImage(int width, int height, const KRRect2d& rect, const detail::KRSampleSpan& span,
+               const detail::KRGridFrame& frame, OGRCoordinateTransformation* toSource, bool reference, Paint& paint)
+{
+    if (toSource == nullptr || reference) {
+        detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paint);
+        return;
+    }
+    detail::KRSourceLattice lattice;
+    const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
+    if (!lattice.Compute(width, height, rect, clamped, frame, *toSource))
+        return;
+    for (int r = clamped.r0; r <= clamped.r1; ++r)
+        for (int c = clamped.c0; c <= clamped.c1; ++c)
+            detail::VisitPosition(frame, r, c, lattice.Row(r, c), lattice.Col(r, c), paint);
 }
 
 } // namespace
@@ -179,32 +200,25 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;
     const bool reference = detail::ReferencePathsAsked();
-    const detail::KRGatheredBands gathered(grids, m_activeNoData, ignoreNoData, m_dNoDataTolerance);
-    auto paintSample = [&](int r, int c, double row, double col) {
-        double sample[4];
-        if (!reference && toSource != nullptr)
-            gathered.Nearest(row, col, sample);
-        else if (!reference)
-            gathered.Bilinear(row, col, sample);
-        else if (toSource != nullptr)
-            KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
-        else
-            KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
-        ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
+    const auto walk = [&](auto sampleType) {
+        const detail::KRGatheredBands<decltype(sampleType)> gathered(grids, format, m_activeNoData, ignoreNoData,
+                                                                     m_dNoDataTolerance);
+        auto paintSample = [&](int r, int c, double row, double col) {
+            double sample[4];
+            if (!reference && toSource != nullptr)
+                gathered.Nearest(row, col, sample);
+            else if (!reference)
+                gathered.Bilinear(row, col, sample);
+            else if (toSource != nullptr)
+                KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
+            else
+                KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData,
+                                                 m_dNoDataTolerance);
+            ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
+        };
+        WalkImage(width, height, rect, span, frame, toSource, reference, paintSample);
     };
-    // A nearest sample depends on its position only through the cell it falls in, which the lattice finds
-    // for far fewer exact transformations; the reference path transforms every sample.
-    detail::KRSourceLattice lattice;
-    const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
-    if (toSource != nullptr && !reference) {
-        if (lattice.Compute(width, height, rect, clamped, frame, *toSource)) {
-            for (int r = clamped.r0; r <= clamped.r1; ++r)
-                for (int c = clamped.c0; c <= clamped.c1; ++c)
-                    detail::VisitPosition(frame, r, c, lattice.Row(r, c), lattice.Col(r, c), paintSample);
-        }
-    } else {
-        detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paintSample);
-    }
+    detail::VisitSampleType(format, walk);
 
     target.m_bHasData = 1;
     if (working && !transparent) {

@@ -21,15 +21,25 @@ constexpr int kLatticeStep = 16; // samples between exactly transformed lattice 
 // above the rounding of the arithmetic.
 constexpr double kErrorMargin = 4.0;
 constexpr double kErrorFloor = 1e-7;
+constexpr std::size_t kChecks = 5; // points of a cell compared with the interpolation
+
+//! std::floor without the library call, for the per-sample checks below.
+inline double FloorOf(double x)
+{
+    if (!(std::fabs(x) < 4.5e15)) // beyond, every double is whole (and NaN stays NaN)
+        return x;
+    const double t = static_cast<double>(static_cast<long long>(x));
+    return t > x ? t - 1.0 : t;
+}
 
 //! Whether a position lies within `bound` of a place where a nearest-sample
 //! fetch decides differently: the range test's 0 and `count`, or a half
 //! between two samples.
-bool NearDecision(double v, int count, double bound)
+inline bool NearDecision(double v, int count, double bound)
 {
     if (std::fabs(v) <= bound || std::fabs(v - count) <= bound)
         return true;
-    const double f = v + 0.5 - std::floor(v + 0.5);
+    const double f = v + 0.5 - FloorOf(v + 0.5);
     return f <= bound || f >= 1.0 - bound;
 }
 
@@ -104,6 +114,12 @@ bool KRSourceLattice::Compute(int width, int height, const KRRect2d& rect, const
     if (m_latticeC.size() < 2 || m_latticeR.size() < 2) {
         FillCell(0, 0, 0, 0); // a single row or column: every sample exactly
     } else {
+        // Every cell's edge midpoints and centre, in one transformation call.
+        m_checks.clear();
+        for (std::size_t j = 0; j + 1 < m_latticeR.size(); ++j)
+            for (std::size_t i = 0; i + 1 < m_latticeC.size(); ++i)
+                AddChecks(m_latticeC[i], m_latticeC[i + 1], m_latticeR[j], m_latticeR[j + 1]);
+        Transform(m_checks);
         for (std::size_t j = 0; j + 1 < m_latticeR.size(); ++j)
             for (std::size_t i = 0; i + 1 < m_latticeC.size(); ++i)
                 FillCell(static_cast<int>(i), static_cast<int>(i + 1), static_cast<int>(j), static_cast<int>(j + 1));
@@ -117,6 +133,12 @@ bool KRSourceLattice::Compute(int width, int height, const KRRect2d& rect, const
     }
     m_exact = static_cast<int>(m_pending.size());
     return true;
+}
+
+void KRSourceLattice::AddChecks(int ca, int cb, int ra, int rb)
+{
+    const double mc = ca + (cb - ca) / 2.0, mr = ra + (rb - ra) / 2.0;
+    m_checks.insert(m_checks.end(), {{mc, double(ra)}, {mc, double(rb)}, {double(ca), mr}, {double(cb), mr}, {mc, mr}});
 }
 
 // Each cell fills its samples but those of its east column and north row,
@@ -145,11 +167,12 @@ void KRSourceLattice::FillCell(int ia, int ib, int ja, int jb)
     const Point& d = m_corners[jb * stride + ib];
     if (!(a.ok && b.ok && c.ok && d.ok))
         return exactly();
-    const double w = cb - ca, h = rb - ra, mc = ca + w / 2, mr = ra + h / 2;
-    std::vector<Point> checks = {{mc, double(ra)}, {mc, double(rb)}, {double(ca), mr}, {double(cb), mr}, {mc, mr}};
-    Transform(checks);
+    const double w = cb - ca, h = rb - ra;
+    const std::size_t firstCheck =
+        (static_cast<std::size_t>(ja) * (stride - 1) + static_cast<std::size_t>(ia)) * kChecks;
     double error = 0.0;
-    for (const Point& p : checks) {
+    for (std::size_t k = firstCheck; k < firstCheck + kChecks && k < m_checks.size(); ++k) {
+        const Point& p = m_checks[k];
         if (!p.ok)
             return exactly();
         const double u = (p.c - ca) / w, v = (p.r - ra) / h;
@@ -157,19 +180,23 @@ void KRSourceLattice::FillCell(int ia, int ib, int ja, int jb)
                           std::fabs(Bilinear(a.col, b.col, c.col, d.col, u, v) - p.col)});
     }
     const double bound = kErrorMargin * error + kErrorFloor;
+    // Along a row of the cell the bilinear form is linear, so each position
+    // steps by a constant; the rounding this adds is far below the bound.
     for (int r = ra; r <= rEnd; ++r) {
         const double v = (r - ra) / h;
-        for (int col = ca; col <= cEnd; ++col) {
-            const double u = (col - ca) / w;
-            const double row = Bilinear(a.row, b.row, c.row, d.row, u, v);
-            const double column = Bilinear(a.col, b.col, c.col, d.col, u, v);
+        double row = Bilinear(a.row, b.row, c.row, d.row, 0.0, v);
+        double column = Bilinear(a.col, b.col, c.col, d.col, 0.0, v);
+        const double rowStep = (Bilinear(a.row, b.row, c.row, d.row, 1.0, v) - row) / w;
+        const double colStep = (Bilinear(a.col, b.col, c.col, d.col, 1.0, v) - column) / w;
+        double* rows = &m_rows[Index(r, ca)];
+        double* cols = &m_cols[Index(r, ca)];
+        for (int i = 0; i <= cEnd - ca; ++i, row += rowStep, column += colStep) {
             if (NearDecision(row, m_frame.rows, bound) || NearDecision(column, m_frame.cols, bound)) {
-                m_pending.push_back(Point{double(col), double(r)});
+                m_pending.push_back(Point{double(ca + i), double(r)});
                 continue;
             }
-            const std::size_t at = Index(r, col);
-            m_rows[at] = row;
-            m_cols[at] = column;
+            rows[i] = row;
+            cols[i] = column;
         }
     }
 }

@@ -48,7 +48,8 @@ private:
                static_cast<std::size_t>(c - m_c0);
     }
     void Transform(std::vector<Point>& points) const;
-    void FillCell(int ca, int cb, int ra, int rb);
+    void AddChecks(int ca, int cb, int ra, int rb);
+    void FillCell(int ia, int ib, int ja, int jb);
 
     OGRCoordinateTransformation* m_toSource = nullptr;
     KRRect2d m_rect;
@@ -58,6 +59,7 @@ private:
     std::vector<double> m_rows, m_cols;
     std::vector<Point> m_corners; //!< the lattice, row after row
     std::vector<int> m_latticeC, m_latticeR;
+    std::vector<Point> m_checks;  //!< five per cell, cell after cell
     std::vector<Point> m_pending; //!< samples to transform exactly
     int m_exact = 0;
 };

@@ -78,17 +78,6 @@ enumPixelFormat PixelFormatOfGdalType(GDALDataType type)
     return row != nullptr ? row->pixelFormat : PF_Unknown;
 }
 
-int TruncateToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(value);
-}
-
 GDALDataType GdalTypeOfGridFormat(enumRasterDataFromat format)
 {
     switch (format) {
