@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -28,6 +29,14 @@ struct KRBandWindow {
     int bufW = 0;     //!< grid columns: min(winW, destination width)
     int bufH = 0;     //!< grid rows: min(winH, destination height)
     bool cut = false; //!< the 2-pixel margin ran past the raster on some side
+    // Accurate mode only: the window is aligned to blocks of factor x factor
+    // pixels counted from the first row and column GDAL reads (its "read
+    // space"), each block one grid cell, so every request sees the same cells.
+    int factor = 0;     //!< pixels per cell along each axis; 0 in the default mode
+    int firstCol = 0;   //!< cell index of grid column 0 in the raster's lattice of cells
+    int firstRow = 0;   //!< cell index of grid row 0, counted along the read rows
+    double colEnd = 0;  //!< grid column where the raster ends (cells, pixel-centre convention)
+    double rowEnd = 0;  //!< grid row where the raster ends
 };
 
 namespace detail {
@@ -87,6 +96,19 @@ struct KRGridFrame {
     int rows = 0;           //!< samples up the bounds
     bool topDown = false;   //!< grid row 0 is the northern edge
     bool rangeTest = false; //!< skip positions outside [0, cols) x [0, rows)
+    // Accurate mode: GDAL's pixel-centre convention. A cell's value belongs to
+    // its centre, so a position is (coordinate - origin) / cell - 0.5 counted
+    // from the raster's first cell, less the grid's first cell: the same
+    // arithmetic for every request, whatever its window. Rows run along the
+    // read rows, so no flip follows; the range is [-0.5, end).
+    bool centred = false;
+    double originX = 0.0, originY = 0.0; //!< source units of the read space's first corner
+    double cellX = 0.0, cellY = 0.0;     //!< source units per cell along columns and along read rows
+    int firstCol = 0, firstRow = 0;
+    double colEnd = 0.0, rowEnd = 0.0;
+
+    double CentredCol(double x) const { return ((x - originX) / cellX - 0.5) - firstCol; }
+    double CentredRow(double y) const { return ((y - originY) / cellY - 0.5) - firstRow; }
 };
 
 //! Step between neighbouring destination samples; a single sample spans the whole extent.
@@ -124,6 +146,12 @@ template <class Visit> void VisitPosition(const KRGridFrame& frame, int r, int c
     // A position that is not finite names no sample: the destination keeps its cleared value there.
     if (!std::isfinite(row) || !std::isfinite(col))
         return;
+    if (frame.centred) {
+        if (frame.rangeTest && (row < -0.5 || col < -0.5 || row >= frame.rowEnd || col >= frame.colEnd))
+            return;
+        visit(r, c, row, col);
+        return;
+    }
     if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
         return;
     if (frame.topDown)
@@ -166,12 +194,45 @@ void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSa
             (void)toSource->Transform(count, xs.data(), ys.data());
 
         for (int i = 0; i < count; ++i) {
-            const double row = AxisPosition(ys[static_cast<size_t>(i)], frame.bounds.bottom, frameH, frame.rows);
-            const double col = AxisPosition(xs[static_cast<size_t>(i)], frame.bounds.left, frameW, frame.cols);
+            const double y = ys[static_cast<size_t>(i)], x = xs[static_cast<size_t>(i)];
+            const double row =
+                frame.centred ? frame.CentredRow(y) : AxisPosition(y, frame.bounds.bottom, frameH, frame.rows);
+            const double col =
+                frame.centred ? frame.CentredCol(x) : AxisPosition(x, frame.bounds.left, frameW, frame.cols);
             VisitPosition(frame, r, c0 + i, row, col, visit);
         }
     }
 }
+
+//! Accurate mode: the power of two of raster pixels per grid cell for a
+//! destination whose samples lie `sampleStep` apart, over pixels `pixelStep`
+//! apart (both in degrees, along each axis): the coarsest whose cells are no
+//! larger than a sample step. It depends on the request's size only, so all
+//! the tiles of one level share their cells.
+int ReductionFactor(double sampleStepX, double pixelStepX, double sampleStepY, double pixelStepY);
+
+//! Accurate mode: the window of source pixels [left, right] x [bottom, top]
+//! (rows counted up from the south edge, as in KRBandWindow::pixels) widened
+//! by two cells, clamped to a width x height raster and aligned to `factor`
+//! in read space (rows from the north edge when `topDown`).
+KRBandWindow AlignedWindow(long long left, long long right, long long bottom, long long top, long long width,
+                           long long height, int factor, bool topDown);
+
+//! Accurate mode: the frame of a grid read from an aligned window of a raster
+//! whose outer edges are `bounds` (source units) and size width x height.
+KRGridFrame CentredFrame(const KRBandWindow& window, const KRRect2d& bounds, long long width, long long height,
+                         bool topDown, bool projected);
+
+//! Reads row `row` (read space) of pixels [x, x + count) as doubles; false when it cannot.
+using KRRowReader = std::function<bool(int row, int x, int count, double* values)>;
+
+//! Accurate mode: fills `grid` (window.bufW x window.bufH) with one value per
+//! cell of `window`: the mean of the block's valid pixels (nodata and NaN
+//! left out; nodata when none is valid), or for categorical data the block's
+//! centre pixel. Integer grids take the mean rounded to nearest. Reads at most
+//! a few million pixels at a time.
+void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData,
+                  double noData, KRTerrainData& grid);
 
 //! Fills the destination samples of `span` from `grid`: each sample's longitude
 //! and latitude, carried into source units by `toSource` when it is set, is

@@ -165,6 +165,13 @@ private:
     //! band's nodata value when `noData` is set. Never writes past the grid.
     void ReadBandWindow(GDALRasterBand* band, const KRBandWindow& window, bool topDown, KRTerrainData& grid,
                         double* noData);
+    //! Accurate mode's pixels per cell for a width x height destination over
+    //! `rect` (WGS84); 0 in the default mode.
+    int AccurateFactor(const KRRect2d& rect, int dstWidth, int dstHeight) const;
+    //! The window a fetch of `rect` (WGS84; `srcRect` in source units) reads:
+    //! the default one, or in accurate mode one aligned to the raster's cells.
+    bool SourceWindow(const KRRect2d& rect, const KRRect2d& srcRect, int dstWidth, int dstHeight, bool topDown,
+                      KRBandWindow& window);
     //! How a fetch's destination maps onto the grid read from `window`.
     detail::KRGridFrame WalkFrame(const KRBandWindow& window, bool topDown, bool projected) const;
     //! The destination samples a fetch visits: all of them for projected
@@ -200,6 +207,9 @@ private:
     void ReadChinaDemData(const KRString& path);
     GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
     GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
+    //! Accurate mode's NSDTF-DEM terrain: the grid's cells reduced and centred like a GDAL raster's.
+    GetchResult FillFromDemAccurately(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect,
+                                      bool topDown, OGRCoordinateTransformation* toSource);
 
     GDALDataset* m_pDataset = nullptr;
     GDALRasterBand* m_pBand = nullptr;
@@ -225,6 +235,10 @@ private:
     bool m_bFilterColorUsed = false;
     double m_dFilterColorTolerance = 1e-10;
     bool m_bColorInfoInited = false;
+    //! GORA_ACCURATE at opening: pixel-centre geometry, cells fixed by the raster, classes never blended.
+    bool m_bAccurate = false;
+    //! Band 1 holds classes (a colour table or palette indices), not quantities.
+    bool m_bCategorical = false;
 };
 
 } // namespace KRC

@@ -57,7 +57,8 @@ template <class Paint>
 void WalkImage(int width, int height, const KRRect2d& rect, const detail::KRSampleSpan& span,
                const detail::KRGridFrame& frame, OGRCoordinateTransformation* toSource, bool reference, Paint& paint)
 {
-    if (toSource == nullptr || reference) {
+    // The lattice knows the default frame's decisions only.
+    if (toSource == nullptr || reference || frame.centred) {
         detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paint);
         return;
     }
@@ -141,7 +142,7 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
         return GetchResult_None;
     const bool topDown = (m_dPixelSizeY < 0.0) != flip;
     KRBandWindow window;
-    if (!ComputeBandWindow(srcRect, image.GetWidth(), image.GetHeight(), window))
+    if (!SourceWindow(rect, srcRect, image.GetWidth(), image.GetHeight(), topDown, window))
         return GetchResult_None;
 
     // Every grid takes band 1's sample format; other bands are converted to it on reading.
@@ -200,16 +201,18 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const std::size_t pixelBytes = static_cast<std::size_t>(target.GetPixelSize());
     const bool ignoreNoData = !m_bNoDataActive;
     const bool reference = detail::ReferencePathsAsked();
+    // Classes must not be blended into values that are not on the map.
+    const bool nearest = toSource != nullptr || (m_bAccurate && m_bCategorical);
     const auto walk = [&](auto sampleType) {
         const detail::KRGatheredBands<decltype(sampleType)> gathered(grids, format, m_activeNoData, ignoreNoData,
                                                                      m_dNoDataTolerance);
         auto paintSample = [&](int r, int c, double row, double col) {
             double sample[4];
-            if (!reference && toSource != nullptr)
+            if (!reference && nearest)
                 gathered.Nearest(row, col, sample);
             else if (!reference)
                 gathered.Bilinear(row, col, sample);
-            else if (toSource != nullptr)
+            else if (nearest)
                 KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
             else
                 KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData,

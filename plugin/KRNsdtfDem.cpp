@@ -454,6 +454,40 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
     }
 }
 
+// The grid's values belong to its nodes, so its cells are centred on them:
+// their edges lie half a spacing beyond the outer nodes.
+GetchResult KRGORasterAccessorPlugin::FillFromDemAccurately(KRTerrainData& terrain, const KRRect2d& rect,
+                                                            const KRRect2d& srcRect, bool topDown,
+                                                            OGRCoordinateTransformation* toSource)
+{
+    KRBandWindow window;
+    if (m_pDemData == nullptr || !SourceWindow(rect, srcRect, terrain.GetWidth(), terrain.GetHeight(), topDown, window))
+        return GetchResult_None;
+    std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(window.bufW, window.bufH, RDF_Float32);
+    if (!grid)
+        return GetchResult_None;
+    const KRTerrainData& dem = *m_pDemData;
+    const detail::KRRowReader readRow = [&dem](int row, int x, int count, double* values) {
+        for (int c = 0; c < count; ++c)
+            values[c] = dem.GetValue(row, x + c);
+        return true;
+    };
+    detail::ReduceWindow(window, readRow, false, true, kDemNoData, *grid);
+    grid->m_dNoDataValue = kDemNoData;
+
+    const KRRect2d& nodes = m_srcBounds.GetGeoBounds();
+    const double halfX = m_dResX / 2.0, halfY = m_dResY / 2.0;
+    const KRRect2d edges(nodes.left - halfX, nodes.top + halfY, nodes.right + halfX, nodes.bottom - halfY);
+    const detail::KRGridFrame frame = detail::CentredFrame(window, edges, static_cast<long long>(m_nWidth),
+                                                           static_cast<long long>(m_nHeight), topDown, true);
+    terrain.ZeroAll();
+    const detail::KRSampleSpan span =
+        toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
+                            : detail::ClippedSpan(rect, nodes, terrain.GetWidth(), terrain.GetHeight());
+    detail::FillTerrainSamples(terrain, rect, span, *grid, frame, toSource);
+    return GetchResult_Delivered;
+}
+
 GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain,
                                                                                    const KRRect2d& rect, bool flip)
 {
@@ -461,6 +495,8 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonDa
     if (terrain == nullptr || m_pDemData == nullptr || !rect.IsIntersect(src, kIntersectTolerance))
         return GetchResult_None;
     const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    if (m_bAccurate)
+        return FillFromDemAccurately(*terrain, rect, rect, topDown, nullptr);
     return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, nullptr);
 }
 
@@ -478,6 +514,8 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(
     if (!srcRect.IsIntersect(src, kIntersectTolerance))
         return GetchResult_None;
     const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    if (m_bAccurate)
+        return FillFromDemAccurately(*terrain, rect, srcRect, topDown, toSource.get());
     return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, toSource.get());
 }
 

@@ -63,6 +63,8 @@ try {
     m_strFileName = path;
     m_bOpened = true;
     m_bNsdtfDem = false;
+    m_bAccurate = CPLTestBool(CPLGetConfigOption("GORA_ACCURATE", "NO"));
+    m_bCategorical = false;
     // A new file has its own palette and histograms; they are prepared again on its first image.
     m_colorset = KRColorset();
     m_bColorInfoInited = false;
@@ -100,6 +102,8 @@ try {
         return false;
 
     m_pBand = m_pDataset->GetRasterBand(1);
+    m_bCategorical =
+        m_pBand->GetColorTable() != nullptr || m_pBand->GetColorInterpretation() == GCI_PaletteIndex;
     m_ePixelFormat = ReadPixelFormat();
     m_srcBounds.SetGeoBounds(ReadGeoTransform());
     // A raster without a coordinate system must not report the previous raster's.

@@ -267,6 +267,31 @@ bool KRGORasterAccessorPlugin::ComputeBandWindow(const KRRect2d& srcRect, int ds
     return true;
 }
 
+int KRGORasterAccessorPlugin::AccurateFactor(const KRRect2d& rect, int dstWidth, int dstHeight) const
+{
+    if (!m_bAccurate || m_nWidth == 0 || m_nHeight == 0)
+        return 0;
+    const KRRect2d& geo = m_latLonBounds.GetGeoBounds();
+    return detail::ReductionFactor(detail::SampleStep(rect.Width(), dstWidth), geo.Width() / m_nWidth,
+                                   detail::SampleStep(rect.Height(), dstHeight), geo.Height() / m_nHeight);
+}
+
+bool KRGORasterAccessorPlugin::SourceWindow(const KRRect2d& rect, const KRRect2d& srcRect, int dstWidth,
+                                            int dstHeight, bool topDown, KRBandWindow& window)
+{
+    const int factor = AccurateFactor(rect, dstWidth, dstHeight);
+    if (factor == 0)
+        return ComputeBandWindow(srcRect, dstWidth, dstHeight, window);
+    if (m_nWidth < 1 || m_nHeight < 1 || m_nWidth > INT32_MAX || m_nHeight > INT32_MAX)
+        return false;
+    const KRRect2i covered = ComputePixelBounds(srcRect);
+    window = detail::AlignedWindow(covered.left, covered.right, covered.bottom, covered.top,
+                                   static_cast<long long>(m_nWidth), static_cast<long long>(m_nHeight), factor,
+                                   topDown);
+    window.bounds = m_srcBounds.GetGeoBounds(); // the frame places cells itself
+    return window.bufW > 0 && window.bufH > 0;
+}
+
 void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBandWindow& window, bool topDown,
                                               KRTerrainData& grid, double* noData)
 {
@@ -290,6 +315,17 @@ void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBand
 
     const long long rasterH = static_cast<long long>(m_nHeight);
     const long long yOffset = topDown ? rasterH - window.pixels.top - 1 : window.pixels.bottom;
+    if (window.factor > 1) {
+        int hasNoData = 0;
+        const double bandNoData = band->GetNoDataValue(&hasNoData);
+        grid.m_dNoDataValue = bandNoData;
+        const detail::KRRowReader readRow = [band](int row, int x, int count, double* values) {
+            return band->RasterIO(GF_Read, x, row, count, 1, values, count, 1, GDT_Float64, 0, 0, nullptr) ==
+                   CE_None;
+        };
+        detail::ReduceWindow(window, readRow, m_bCategorical, hasNoData != 0, bandNoData, grid);
+        return;
+    }
     // A failed read leaves the grid as it was; the fetch still delivers.
     const CPLErr ignored = band->RasterIO(GF_Read, window.pixels.left, static_cast<int>(yOffset), window.winW,
                                           window.winH, grid.GetData(), window.bufW, window.bufH, type, 0, 0, nullptr);
@@ -300,6 +336,9 @@ void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBand
 // tested sample by sample, since their outline is not a rectangle there.
 detail::KRGridFrame KRGORasterAccessorPlugin::WalkFrame(const KRBandWindow& window, bool topDown, bool projected) const
 {
+    if (window.factor > 0)
+        return detail::CentredFrame(window, m_srcBounds.GetGeoBounds(), static_cast<long long>(m_nWidth),
+                                    static_cast<long long>(m_nHeight), topDown, projected);
     detail::KRGridFrame frame;
     frame.bounds = window.bounds;
     frame.cols = window.bufW;
@@ -322,7 +361,7 @@ GetchResult KRGORasterAccessorPlugin::FetchTerrainFromBand(KRTerrainData& terrai
 {
     const bool topDown = (m_dPixelSizeY < 0.0) != flip;
     KRBandWindow window;
-    if (!ComputeBandWindow(srcRect, terrain.GetWidth(), terrain.GetHeight(), window))
+    if (!SourceWindow(rect, srcRect, terrain.GetWidth(), terrain.GetHeight(), topDown, window))
         return GetchResult_None;
 
     // The grid takes band 1's own type, which is what is read into it, even
