@@ -86,8 +86,9 @@ struct KRSampleSpan {
 KRSampleSpan FullSpan(int width, int height);
 
 //! The destination samples of `rect` that lie over `source`, by truncation
-//! toward zero (so the first ones may lie a fraction of a step outside).
-KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height);
+//! toward zero (so the first ones may lie a fraction of a step outside), or
+//! when `strict` only those on or inside its edges.
+KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height, bool strict = false);
 
 //! How source coordinates map onto a grid of samples that is being sampled.
 struct KRGridFrame {

@@ -16,6 +16,7 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal_priv.h>
+#include <gdal_utils.h>
 #include <gdalwarper.h>
 #include <ogr_spatialref.h>
 
@@ -369,6 +370,39 @@ try {
     return false;
 }
 
+// GDAL's warper keeps what a GIS user relies on: it copies the source's nodata
+// value to the output and starts the output as nodata, and copies a single
+// band's colour table. Classes are taken nearest, never blended.
+bool KRGORasterAccessorPlugin::WarpFaithfully(const KRString& dstFile, const char* targetWkt, const char* driverName,
+                                              int (*progress)(double, const char*, void*), void* userData)
+{
+    CPLStringList args;
+    args.AddString("-t_srs");
+    args.AddString(targetWkt);
+    args.AddString("-r");
+    args.AddString(m_bCategorical ? "near" : "bilinear");
+    args.AddString("-of");
+    args.AddString(driverName);
+    if (EQUAL(driverName, "GTiff")) {
+        for (const char* option : {"TILED=YES", "COMPRESS=DEFLATE"}) {
+            args.AddString("-co");
+            args.AddString(option);
+        }
+    }
+    const std::unique_ptr<GDALWarpAppOptions, decltype(&GDALWarpAppOptionsFree)> options(
+        GDALWarpAppOptionsNew(args.List(), nullptr), GDALWarpAppOptionsFree);
+    if (!options)
+        return false;
+    GDALWarpAppOptionsSetProgress(options.get(), progress, userData);
+    GDALDatasetH source = GDALDataset::ToHandle(m_pDataset);
+    int usageError = 0;
+    GDALDatasetH output = GDALWarp(dstFile.Cstr(), nullptr, 1, &source, options.get(), &usageError);
+    if (output == nullptr)
+        return false;
+    GDALClose(output);
+    return true;
+}
+
 // The target reference is only exported to WKT, so its axis order does not matter.
 bool KRGORasterAccessorPlugin::ReprojectImage(const KRString& dstFile, const KRString& definition, int kind,
                                               int (*progress)(double, const char*, void*), void* userData)
@@ -386,6 +420,9 @@ try {
     (void)target.exportToWkt(&wkt);
     const CPLString targetWkt(wkt != nullptr ? wkt : "");
     CPLFree(wkt);
+    if (m_bAccurate)
+        return WarpFaithfully(dstFile, targetWkt.c_str(), driver != nullptr ? GDALGetDriverShortName(driver) : "GTiff",
+                              progress, userData);
     return GDALCreateAndReprojectImage(m_pDataset, nullptr, dstFile.Cstr(), targetWkt.c_str(), driver, nullptr,
                                        GRA_Bilinear, 0.0, 0.0, progress, userData, nullptr) == CE_None;
 } catch (...) {

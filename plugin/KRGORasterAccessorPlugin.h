@@ -189,6 +189,10 @@ private:
     //! One sample of such a buffer narrowed to a byte by the current band's type.
     unsigned char GetBandDataImgValue(void* buffer, int stride, int row, int col);
 
+    //! Accurate mode's reprojection: GDAL's warper keeping nodata and classes, tiled and compressed.
+    bool WarpFaithfully(const KRString& dstFile, const char* targetWkt, const char* driverName,
+                        int (*progress)(double, const char*, void*), void* userData);
+
     //! Closes the dataset and forgets its current band; nothing else.
     void CloseDataset();
 

@@ -483,7 +483,7 @@ GetchResult KRGORasterAccessorPlugin::FillFromDemAccurately(KRTerrainData& terra
     terrain.ZeroAll();
     const detail::KRSampleSpan span =
         toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
-                            : detail::ClippedSpan(rect, nodes, terrain.GetWidth(), terrain.GetHeight());
+                            : detail::ClippedSpan(rect, edges, terrain.GetWidth(), terrain.GetHeight(), true);
     detail::FillTerrainSamples(terrain, rect, span, *grid, frame, toSource);
     return GetchResult_Delivered;
 }

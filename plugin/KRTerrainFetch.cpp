@@ -136,19 +136,22 @@ KRSampleSpan FullSpan(int width, int height)
     return span;
 }
 
-KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height)
+KRSampleSpan ClippedSpan(const KRRect2d& rect, const KRRect2d& source, int width, int height, bool strict)
 {
     KRSampleSpan span = FullSpan(width, height);
     const double w = rect.Width();
     const double h = rect.Height();
+    // Truncation lets the outer samples lie up to a step outside; strict spans keep them on or inside the edges.
+    const auto first = [strict](double index) { return TruncateToInt(strict ? std::ceil(index) : index); };
+    const auto last = [strict](double index) { return TruncateToInt(strict ? std::floor(index) : index); };
     if (source.left > rect.left)
-        span.c0 = detail::TruncateToInt((source.left - rect.left) * (width - 1) / w);
+        span.c0 = first((source.left - rect.left) * (width - 1) / w);
     if (rect.right > source.right)
-        span.c1 = detail::TruncateToInt((source.right - rect.left) * (width - 1) / w);
+        span.c1 = last((source.right - rect.left) * (width - 1) / w);
     if (source.bottom > rect.bottom)
-        span.r0 = detail::TruncateToInt((source.bottom - rect.bottom) * (height - 1) / h);
+        span.r0 = first((source.bottom - rect.bottom) * (height - 1) / h);
     if (rect.top > source.top)
-        span.r1 = detail::TruncateToInt((source.top - rect.bottom) * (height - 1) / h);
+        span.r1 = last((source.top - rect.bottom) * (height - 1) / h);
     return span;
 }
 
@@ -352,7 +355,7 @@ detail::KRSampleSpan KRGORasterAccessorPlugin::WalkSpan(const KRRect2d& rect, in
                                                         bool projected) const
 {
     return projected ? detail::FullSpan(width, height)
-                     : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), width, height);
+                     : detail::ClippedSpan(rect, m_srcBounds.GetGeoBounds(), width, height, m_bAccurate);
 }
 
 GetchResult KRGORasterAccessorPlugin::FetchTerrainFromBand(KRTerrainData& terrain, const KRRect2d& rect,

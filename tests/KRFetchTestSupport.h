@@ -126,4 +126,24 @@ struct PlaneRaster {
     }
 };
 
+//! The grid as NSDTF-DEM text: positional, or keyed as in the 2007 edition (CRLF lines, values ten times over).
+inline std::string DemText(const PlaneRaster& g, bool keyed, double hole)
+{
+    const auto n = [](double v) { return std::to_string(v); };
+    const std::string tokens[] = {keyed ? "CNSDTF-DEM" : "NSDTF-DEM", "1.0", g.epsg == 4326 ? "D" : "M",
+                                  n(!g.northUp), "0", n(g.west), n(g.north), n(g.step), n(g.step), n(g.size),
+                                  n(g.size), keyed ? "10" : "1"};
+    const char* keys[] = {"DataMark", "Version", "XYUnit", "Alpha", "Compress", "X0",
+                          "Y0",       "DX",      "DY",     "Row",   "Col",      "Hzoom"};
+    std::string text;
+    for (int k = 0; k < 12; ++k)
+        text += keyed ? std::string(keys[k]) + ":" + tokens[k] + "\r\n" : tokens[k] + "\n";
+    for (int i = 0; i < g.size * g.size; ++i) {
+        const int c = i % g.size, r = g.northUp ? g.size - 1 - i / g.size : i / g.size;
+        const double v = g.value(1, c, r);
+        text += n(keyed && v != hole ? 10 * v : v) + (c + 1 < g.size ? " " : "\n");
+    }
+    return text;
+}
+
 } // namespace krtest
