@@ -32,11 +32,11 @@ struct KRBandWindow {
     // Accurate mode only: the window is aligned to blocks of factor x factor
     // pixels counted from the first row and column GDAL reads (its "read
     // space"), each block one grid cell, so every request sees the same cells.
-    int factor = 0;     //!< pixels per cell along each axis; 0 in the default mode
-    int firstCol = 0;   //!< cell index of grid column 0 in the raster's lattice of cells
-    int firstRow = 0;   //!< cell index of grid row 0, counted along the read rows
-    double colEnd = 0;  //!< grid column where the raster ends (cells, pixel-centre convention)
-    double rowEnd = 0;  //!< grid row where the raster ends
+    int factor = 0;    //!< pixels per cell along each axis; 0 in the default mode
+    int firstCol = 0;  //!< cell index of grid column 0 in the raster's lattice of cells
+    int firstRow = 0;  //!< cell index of grid row 0, counted along the read rows
+    double colEnd = 0; //!< grid column where the raster ends (cells, pixel-centre convention)
+    double rowEnd = 0; //!< grid row where the raster ends
 };
 
 namespace detail {
@@ -110,6 +110,10 @@ struct KRGridFrame {
 
     double CentredCol(double x) const { return ((x - originX) / cellX - 0.5) - firstCol; }
     double CentredRow(double y) const { return ((y - originY) / cellY - 0.5) - firstRow; }
+    //! Where the range test starts, and where it ends along columns and along rows.
+    double RangeStart() const { return centred ? -0.5 : 0.0; }
+    double ColRangeEnd() const { return centred ? colEnd : cols; }
+    double RowRangeEnd() const { return centred ? rowEnd : rows; }
 };
 
 //! Step between neighbouring destination samples; a single sample spans the whole extent.
@@ -147,15 +151,10 @@ template <class Visit> void VisitPosition(const KRGridFrame& frame, int r, int c
     // A position that is not finite names no sample: the destination keeps its cleared value there.
     if (!std::isfinite(row) || !std::isfinite(col))
         return;
-    if (frame.centred) {
-        if (frame.rangeTest && (row < -0.5 || col < -0.5 || row >= frame.rowEnd || col >= frame.colEnd))
-            return;
-        visit(r, c, row, col);
+    const double start = frame.RangeStart();
+    if (frame.rangeTest && (row < start || col < start || row >= frame.RowRangeEnd() || col >= frame.ColRangeEnd()))
         return;
-    }
-    if (frame.rangeTest && (row < 0.0 || col < 0.0 || row >= frame.rows || col >= frame.cols))
-        return;
-    if (frame.topDown)
+    if (frame.topDown && !frame.centred)
         row = (frame.rows - 1) - row;
     visit(r, c, row, col);
 }
@@ -232,8 +231,8 @@ using KRRowReader = std::function<bool(int row, int x, int count, double* values
 //! left out; nodata when none is valid), or for categorical data the block's
 //! centre pixel. Integer grids take the mean rounded to nearest. Reads at most
 //! a few million pixels at a time.
-void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData,
-                  double noData, KRTerrainData& grid);
+void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData, double noData,
+                  KRTerrainData& grid);
 
 //! Fills the destination samples of `span` from `grid`: each sample's longitude
 //! and latitude, carried into source units by `toSource` when it is set, is

@@ -57,8 +57,7 @@ template <class Paint>
 void WalkImage(int width, int height, const KRRect2d& rect, const detail::KRSampleSpan& span,
                const detail::KRGridFrame& frame, OGRCoordinateTransformation* toSource, bool reference, Paint& paint)
 {
-    // The lattice knows the default frame's decisions only.
-    if (toSource == nullptr || reference || frame.centred) {
+    if (toSource == nullptr || reference) {
         detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paint);
         return;
     }

@@ -33,11 +33,11 @@ inline double FloorOf(double x)
 }
 
 //! Whether a position lies within `bound` of a place where a nearest-sample
-//! fetch decides differently: the range test's 0 and `count`, or a half
+//! fetch decides differently: the range test's `start` and `end`, or a half
 //! between two samples.
-inline bool NearDecision(double v, int count, double bound)
+inline bool NearDecision(double v, double start, double end, double bound)
 {
-    if (std::fabs(v) <= bound || std::fabs(v - count) <= bound)
+    if (std::fabs(v - start) <= bound || std::fabs(v - end) <= bound)
         return true;
     const double f = v + 0.5 - FloorOf(v + 0.5);
     return f <= bound || f >= 1.0 - bound;
@@ -80,8 +80,10 @@ void KRSourceLattice::Transform(std::vector<Point>& points) const
     const double frameW = m_frame.bounds.Width(), frameH = m_frame.bounds.Height();
     for (std::size_t i = 0; i < count; ++i) {
         Point& p = points[i];
-        p.row = AxisPosition(ys[i], m_frame.bounds.bottom, frameH, m_frame.rows);
-        p.col = AxisPosition(xs[i], m_frame.bounds.left, frameW, m_frame.cols);
+        p.row = m_frame.centred ? m_frame.CentredRow(ys[i])
+                                : AxisPosition(ys[i], m_frame.bounds.bottom, frameH, m_frame.rows);
+        p.col = m_frame.centred ? m_frame.CentredCol(xs[i])
+                                : AxisPosition(xs[i], m_frame.bounds.left, frameW, m_frame.cols);
         p.ok = success[i] != 0 && std::isfinite(p.row) && std::isfinite(p.col);
     }
 }
@@ -191,7 +193,8 @@ void KRSourceLattice::FillCell(int ia, int ib, int ja, int jb)
         double* rows = &m_rows[Index(r, ca)];
         double* cols = &m_cols[Index(r, ca)];
         for (int i = 0; i <= cEnd - ca; ++i, row += rowStep, column += colStep) {
-            if (NearDecision(row, m_frame.rows, bound) || NearDecision(column, m_frame.cols, bound)) {
+            if (NearDecision(row, m_frame.RangeStart(), m_frame.RowRangeEnd(), bound) ||
+                NearDecision(column, m_frame.RangeStart(), m_frame.ColRangeEnd(), bound)) {
                 m_pending.push_back(Point{double(ca + i), double(r)});
                 continue;
             }

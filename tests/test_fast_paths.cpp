@@ -2,7 +2,7 @@
 // byte: image tiles and rectangles from projected rasters (UTM, Lambert
 // conformal conic, polar stereographic around its pole) and a geographic one,
 // with nodata, the filter colour, a palette, a 16-bit stretch, an alpha band,
-// flip and band orders, fetched once as usual and once with
+// flip, band orders and accurate mode, fetched once as usual and once with
 // GORA_REFERENCE_PATHS=YES; and the quick path over every sample type.
 #include <algorithm>
 
@@ -38,17 +38,18 @@ TEST_F(FastPathTest, ImagesEqualTheReferenceProcedure)
     // Rasters of 300 x 300 pixels: their system, north-west corner and pixel size.
     const std::tuple<int, double, double, double> places[] = {
         {32632, 400000, 5200000, 30}, {2154, 650000, 6870000, 50}, {3413, -150000, 150000, 1000}, {4326, 7, 47, 0.001}};
-    // The raster and the accessor's settings: name, bands, type, palette, filter colour, stretch type.
-    const std::tuple<const char*, int, GDALDataType, bool, bool, int> looks[] = {
-        {"RGB, nodata 0", 3, GDT_Byte, false, false, 0},
-        {"RGB, filter colour", 3, GDT_Byte, false, true, 0},
-        {"palette", 1, GDT_Byte, true, false, 0},
-        {"16-bit stretched", 3, GDT_UInt16, false, false, 1},
-        {"four bands, the fourth alpha", 4, GDT_Byte, false, false, 0}};
+    // The raster and the accessor's settings: name, bands, type, palette, filter colour, stretch type, accurate mode.
+    const std::tuple<const char*, int, GDALDataType, bool, bool, int, bool> looks[] = {
+        {"RGB, nodata 0", 3, GDT_Byte, false, false, 0, false},
+        {"RGB, filter colour", 3, GDT_Byte, false, true, 0, false},
+        {"palette", 1, GDT_Byte, true, false, 0, false},
+        {"16-bit stretched", 3, GDT_UInt16, false, false, 1, false},
+        {"four bands, the fourth alpha", 4, GDT_Byte, false, false, 0, false},
+        {"RGB, nodata 0, accurate mode", 3, GDT_Byte, false, false, 0, true}};
     int orderMap[4] = {0, 1, 2, 3};
     int compared = 0;
     for (const auto& [epsg, west, north, pixel] : places) {
-        for (const auto& [name, bands, type, palette, filter, stretch] : looks) {
+        for (const auto& [name, bands, type, palette, filter, stretch, accurate] : looks) {
             SCOPED_TRACE(testing::Message() << epsg << ", " << name);
             const double scale = type == GDT_UInt16 ? 40.0 : 1.0, classes = palette ? 16 : 251;
             const auto value = [=](int b, int c, int r) { return scale * std::fmod(7 * c + 13 * r + 50 * b, classes); };
@@ -66,6 +67,7 @@ TEST_F(FastPathTest, ImagesEqualTheReferenceProcedure)
             }
             KRGORasterAccessorPlugin p;
             p.SetStetchType(stretch);
+            const CPLConfigOptionSetter mode("GORA_ACCURATE", accurate ? "YES" : "NO", false);
             ASSERT_TRUE(p.OpenForRead(path.c_str()));
             p.SetFilterColorUsed(filter);
             p.SetFilterColor(KRColor3(50 / 255.0f, 63 / 255.0f, 76 / 255.0f, 1)); // a colour the raster holds
