@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "KRArray.h"
 #include "KRTerrainData.h"
@@ -42,6 +43,79 @@ template <class Visit> bool VisitSampleType(enumRasterDataFromat format, Visit&&
         return false;
     }
 }
+
+//! The host's weighted mean of four neighbours: relative to the first weighted
+//! value, so that equal neighbours give back their value exactly.
+inline double WeightedMean(const double* values, const double* weights, double weightSum)
+{
+    int first = 0;
+    while (first < 3 && weights[first] <= 0.0)
+        ++first;
+    const double base = values[first];
+    double sum = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        if (weights[i] > 0.0)
+            sum += weights[i] * (values[i] - base);
+    }
+    return base + sum / weightSum;
+}
+
+//! One element of a grid of T as a double.
+template <class T> double LoadAs(const unsigned char* data, std::size_t index)
+{
+    T value;
+    std::memcpy(&value, data + index * sizeof(T), sizeof(T));
+    return static_cast<double>(value);
+}
+
+//! The host's single-grid bilinear sample with nodata honoured
+//! (KRTerrainData::GetBRasampleValue(row, col, false)) for a grid whose
+//! elements are T: the same cells, weights, nodata rule and weighted mean, in
+//! the same order, without a type switch per sample.
+template <class T> class KRTypedGrid {
+public:
+    explicit KRTypedGrid(const KRTerrainData& grid)
+        : m_data(static_cast<const unsigned char*>(grid.GetData())), m_width(grid.GetWidth()),
+          m_height(grid.GetHeight()), m_noData(grid.m_dNoDataValue)
+    {
+    }
+
+    double Bilinear(double row, double col) const
+    {
+        if (m_data == nullptr || m_width < 1 || m_height < 1)
+            return 0.0;
+        if (std::isnan(row) || std::isnan(col))
+            return std::numeric_limits<double>::quiet_NaN();
+        const double rr = std::clamp(row, 0.0, static_cast<double>(m_height - 1));
+        const double cc = std::clamp(col, 0.0, static_cast<double>(m_width - 1));
+        const int r0 = static_cast<int>(rr), c0 = static_cast<int>(cc); // floor of non-negative values
+        const int r1 = std::min(r0 + 1, m_height - 1), c1 = std::min(c0 + 1, m_width - 1);
+        const double fr = rr - r0, fc = cc - c0;
+        const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
+        const std::size_t w = static_cast<std::size_t>(m_width);
+        const std::size_t at[4] = {r0 * w + c0, r0 * w + c1, r1 * w + c0, r1 * w + c1};
+        double values[4], weights[4] = {};
+        double weightSum = 0.0;
+        for (int i = 0; i < 4; ++i) {
+            values[i] = LoadAs<T>(m_data, at[i]);
+            if (quad[i] <= 0.0 || IsNoData(values[i]))
+                continue;
+            weights[i] = quad[i];
+            weightSum += quad[i];
+        }
+        return weightSum <= 0.0 ? m_noData : WeightedMean(values, weights, weightSum);
+    }
+
+private:
+    bool IsNoData(double v) const
+    {
+        return std::isnan(m_noData) ? std::isnan(v) : std::fabs(v - m_noData) < 1e-10; // the host's grid tolerance
+    }
+
+    const unsigned char* m_data;
+    int m_width, m_height;
+    double m_noData;
+};
 
 //! The host's multi-band samplers (KRTerrainData::GetValue, nearest, and
 //! GetBRasampleValue, bilinear) with the band set gathered once per fetch
@@ -140,14 +214,8 @@ private:
     {
         for (int k = 0; k < m_count; ++k) {
             const Band& band = m_bands[k];
-            values[k][slot] = band.typed ? Load(band.data, r * band.width + c) : 0.0;
+            values[k][slot] = band.typed ? LoadAs<T>(band.data, r * band.width + c) : 0.0;
         }
-    }
-    static double Load(const unsigned char* data, std::size_t index)
-    {
-        T value;
-        std::memcpy(&value, data + index * sizeof(T), sizeof(T));
-        return static_cast<double>(value);
     }
     //! Every band with a nodata value matches it there (and at least one has one).
     bool IsNoDataCell(const double (*values)[4], int slot) const
@@ -163,20 +231,6 @@ private:
                 return false;
         }
         return checked;
-    }
-    //! Relative to the first weighted value, so that equal neighbours give back their value exactly.
-    static double WeightedMean(const double* values, const double* weights, double weightSum)
-    {
-        int first = 0;
-        while (first < 3 && weights[first] <= 0.0)
-            ++first;
-        const double base = values[first];
-        double sum = 0.0;
-        for (int i = 0; i < 4; ++i) {
-            if (weights[i] > 0.0)
-                sum += weights[i] * (values[i] - base);
-        }
-        return base + sum / weightSum;
     }
     //! Band 4 is alpha when there is one; else the pixel is opaque.
     void FinishAlpha(double* out) const

@@ -18,6 +18,8 @@
 
 #include "KRBandWindow.h"
 #include "KRColorRules.h"
+#include "KRGatheredBands.h"
+#include "KRSampleBuffers.h"
 
 namespace KRC {
 
@@ -160,12 +162,20 @@ void FillTerrainSamples(KRTerrainData& dst, const KRRect2d& rect, const KRSample
 {
     const int width = dst.GetWidth();
     const double noData = grid.m_dNoDataValue;
-    ForEachGridPosition(width, dst.GetHeight(), rect, span, frame, toSource, [&](int r, int c, double row, double col) {
-        double v = grid.GetBRasampleValue(row, col, false);
-        if (MatchesWithin(v, noData, kNoDataTolerance) || !std::isfinite(v))
-            v = 0.0;
-        dst.SetValue(static_cast<long long>(r) * width + c, v);
-    });
+    // The typed sampler computes the host's sample without a type switch per
+    // sample; the reference path asks the host's grid itself.
+    const auto fill = [&](auto sampleType, bool typed) {
+        const KRTypedGrid<decltype(sampleType)> sampler(grid);
+        ForEachGridPosition(width, dst.GetHeight(), rect, span, frame, toSource,
+                            [&](int r, int c, double row, double col) {
+                                double v = typed ? sampler.Bilinear(row, col) : grid.GetBRasampleValue(row, col, false);
+                                if (MatchesWithin(v, noData, kNoDataTolerance) || !std::isfinite(v))
+                                    v = 0.0;
+                                dst.SetValue(static_cast<long long>(r) * width + c, v);
+                            });
+    };
+    if (ReferencePathsAsked() || !VisitSampleType(grid.GetDataFormat(), [&](auto type) { fill(type, true); }))
+        fill(std::uint8_t{}, false);
 }
 
 } // namespace detail

@@ -3,7 +3,8 @@
 // conformal conic, polar stereographic around its pole) and a geographic one,
 // with nodata, the filter colour, a palette, a 16-bit stretch, an alpha band,
 // flip, band orders and accurate mode, fetched once as usual and once with
-// GORA_REFERENCE_PATHS=YES; and the quick path over every sample type.
+// GORA_REFERENCE_PATHS=YES; terrain tiles the same way; and the quick path over
+// every sample type.
 #include <algorithm>
 
 #include <cpl_conv.h>
@@ -97,6 +98,43 @@ TEST_F(FastPathTest, ImagesEqualTheReferenceProcedure)
         }
     }
     EXPECT_GT(compared, 150); // images delivered and compared
+}
+
+// Terrain tiles of geographic and UTM GeoTIFFs and NSDTF-DEM grids with nodata, in both modes, from levels
+// where the window is reduced to full resolution: every sample as the host's own sampler gives it.
+TEST_F(FastPathTest, TerrainEqualsTheReferenceProcedure)
+{
+    for (int k = 0; k < 8; ++k) {
+        const bool dem = k & 1, geo = k & 2, accurate = k & 4;
+        SCOPED_TRACE(testing::Message() << "NSDTF-DEM " << dem << ", geographic " << geo << ", accurate " << accurate);
+        PlaneRaster g;
+        g.epsg = geo ? 4326 : 32633, g.bands = 1, g.type = dem ? GDT_Float32 : GDT_Int16, g.size = 90;
+        g.step = geo ? 0.01 : 300, g.west = geo ? 10 : 500000, g.north = geo ? 50 : 4500000, g.noData = {-9999};
+        g.value = [](int, double c, double r) { return c < 9 && r < 9 ? -9999 : 700 + 90 * std::sin(c / 2 + r / 3); };
+        const std::string path = NewFile(dem ? ".dem" : ".tif");
+        ASSERT_TRUE(dem ? (WriteText(path, DemText(g, false, -9999)), true) : WriteRaster(path, g.Layout()));
+        const CPLConfigOptionSetter mode("GORA_ACCURATE", accurate ? "YES" : "NO", false);
+        KRGORasterAccessorPlugin p;
+        ASSERT_TRUE(p.OpenForRead(path.c_str()));
+        ASSERT_TRUE(geo || !dem || p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m"));
+        const KRRect2d b = p.GetLatLonBounds().GetGeoBounds();
+        int compared = 0;
+        for (int level = 5; level <= 12; ++level)
+            for (const KRPoint2d& point :
+                 {KRPoint2d((b.left + b.right) / 2, (b.top + b.bottom) / 2), KRPoint2d(b.left, b.bottom)}) {
+                const auto at = TileAt(point.x, point.y, level);
+                std::unique_ptr<KRTerrainData> tiles[2];
+                for (const bool exact : {false, true}) {
+                    CPLSetConfigOption("GORA_REFERENCE_PATHS", exact ? "YES" : nullptr);
+                    tiles[exact] = FetchTerrainTile(p, at.first, at.second, level);
+                }
+                ASSERT_TRUE(tiles[0] && tiles[1]) << level;
+                for (int i = 0; i < 33 * 33; ++i, ++compared)
+                    ASSERT_EQ(tiles[0]->GetValue(i / 33, i % 33), tiles[1]->GetValue(i / 33, i % 33))
+                        << level << " " << i;
+            }
+        EXPECT_GT(compared, 10000);
+    }
 }
 
 } // namespace
