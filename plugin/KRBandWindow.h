@@ -180,7 +180,24 @@ void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSa
     const double frameH = frame.bounds.Height();
 
     const int count = c1 - c0 + 1;
+    const auto rowOf = [&](double y) {
+        return frame.centred ? frame.CentredRow(y) : AxisPosition(y, frame.bounds.bottom, frameH, frame.rows);
+    };
+    const auto colOf = [&](double x) {
+        return frame.centred ? frame.CentredCol(x) : AxisPosition(x, frame.bounds.left, frameW, frame.cols);
+    };
     std::vector<double> xs(static_cast<size_t>(count));
+    if (toSource == nullptr) {
+        // Untransformed, a sample's column depends on its column alone and its row on its row alone.
+        for (int i = 0; i < count; ++i)
+            xs[static_cast<size_t>(i)] = colOf(rect.left + (c0 + i) * stepX);
+        for (int r = r0; r <= r1; ++r) {
+            const double row = rowOf(rect.bottom + r * stepY);
+            for (int i = 0; i < count; ++i)
+                VisitPosition(frame, r, c0 + i, row, xs[static_cast<size_t>(i)], visit);
+        }
+        return;
+    }
     std::vector<double> ys(static_cast<size_t>(count));
     for (int r = r0; r <= r1; ++r) {
         const double lat = rect.bottom + r * stepY;
@@ -190,17 +207,10 @@ void ForEachGridPosition(int width, int height, const KRRect2d& rect, const KRSa
         }
         // One call per row gives each point the same result as one call per
         // point; a point that fails keeps whatever the transformation left.
-        if (toSource != nullptr)
-            (void)toSource->Transform(count, xs.data(), ys.data());
-
-        for (int i = 0; i < count; ++i) {
-            const double y = ys[static_cast<size_t>(i)], x = xs[static_cast<size_t>(i)];
-            const double row =
-                frame.centred ? frame.CentredRow(y) : AxisPosition(y, frame.bounds.bottom, frameH, frame.rows);
-            const double col =
-                frame.centred ? frame.CentredCol(x) : AxisPosition(x, frame.bounds.left, frameW, frame.cols);
-            VisitPosition(frame, r, c0 + i, row, col, visit);
-        }
+        (void)toSource->Transform(count, xs.data(), ys.data());
+        for (int i = 0; i < count; ++i)
+            VisitPosition(frame, r, c0 + i, rowOf(ys[static_cast<size_t>(i)]), colOf(xs[static_cast<size_t>(i)]),
+                          visit);
     }
 }
 

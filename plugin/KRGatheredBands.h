@@ -188,9 +188,23 @@ public:
         }
         if (weightSum <= 0.0)
             return;
+        // WeightedMean of every band at once: the bands share their weights, so
+        // their sums run side by side, each in the host's order of operations.
+        int first = 0;
+        while (first < 3 && weights[first] <= 0.0)
+            ++first;
+        double base[kMaxBands], sum[kMaxBands] = {};
+        for (int k = 0; k < m_count; ++k)
+            base[k] = values[k][first];
+        for (int i = 0; i < 4; ++i) {
+            if (weights[i] > 0.0) {
+                for (int k = 0; k < m_count; ++k)
+                    sum[k] += weights[i] * (values[k][i] - base[k]);
+            }
+        }
         for (int k = 0; k < m_count; ++k) {
             if (m_bands[k].data != nullptr)
-                out[k] = WeightedMean(values[k], weights, weightSum);
+                out[k] = base[k] + sum[k] / weightSum;
         }
         FinishAlpha(out);
     }
