@@ -120,6 +120,23 @@ void ReadQuickBand(GDALRasterBand& band, const QuickWindow& win, bool topDown, l
     (void)ignored;
 }
 
+//! A byte band read by GDAL straight into byte `channel` of the span's pixels,
+//! rows placed as CopyQuickBand places them: a top-down read's first row is
+//! the span's last image row, so the rows are written upwards from there.
+void ReadQuickBytesIntoImage(GDALRasterBand& band, const QuickWindow& win, bool topDown, long long H,
+                             KRImageData& image, int channel)
+{
+    const GSpacing pixel = image.GetPixelSize(), stride = image.GetWidthBytes();
+    const int firstRow = topDown ? win.y.d1 - 1 : win.y.d0;
+    unsigned char* first = image.m_pData + firstRow * stride + win.x.d0 * pixel + channel;
+    const long long yOffset = topDown ? H - win.y.high : win.y.low;
+    const CPLErr ignored = band.RasterIO(GF_Read, static_cast<int>(win.x.low), static_cast<int>(yOffset),
+                                         static_cast<int>(win.x.Size()), static_cast<int>(win.y.Size()), first,
+                                         win.x.d1 - win.x.d0, win.y.d1 - win.y.d0, GDT_Byte, pixel,
+                                         topDown ? -stride : stride, nullptr);
+    (void)ignored;
+}
+
 //! Byte `channel` of the span's pixels from the buffer of one band, whose rows
 //! run from the south unless the read was top-down; byteAt(row, col) decodes.
 template <class ByteAt>
@@ -221,6 +238,11 @@ try {
         const int channel = map[b];
         if (channel < 0 || channel >= target.GetPixelSize())
             continue;
+        if (type == GDT_Byte && !reference) {
+            std::lock_guard<KRMutex> lock(m_mutex);
+            ReadQuickBytesIntoImage(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, target, channel);
+            continue;
+        }
         {
             std::lock_guard<KRMutex> lock(m_mutex);
             ReadQuickBand(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, type, samples.get());
