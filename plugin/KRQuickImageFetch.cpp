@@ -213,8 +213,12 @@ try {
     const int ih = image->GetHeight();
     const QuickWindow win = QuickWindowOf(rect, bounds, RasterExtent(m_nWidth), H, iw, ih);
 
-    const std::unique_ptr<unsigned char[]> samples(static_cast<unsigned char*>(CreateBandData(iw, ih)));
-    if (!samples)
+    // Byte bands need no buffer of their own (see below).
+    const GDALDataType type = m_pBand != nullptr ? m_pBand->GetRasterDataType() : GDT_Unknown;
+    const bool reference = detail::ReferencePathsAsked(), direct = type == GDT_Byte && !reference;
+    const std::unique_ptr<unsigned char[]> samples(
+        direct ? nullptr : static_cast<unsigned char*>(CreateBandData(iw, ih)));
+    if (!samples && !direct)
         return GetchResult_None;
     const int bands = std::min({m_nBandCount, image->GetPixelSize(), kBandMapEntries});
 
@@ -229,16 +233,15 @@ try {
         return GetchResult_None;
     target.ZeroAll();
 
-    const GDALDataType type = m_pBand->GetRasterDataType();
     const int bufferWidth = win.x.d1 - win.x.d0;
-    const bool reference = detail::ReferencePathsAsked(), floating = GDALDataTypeIsFloating(type) != 0;
+    const bool floating = GDALDataTypeIsFloating(type) != 0;
     const std::size_t sampleBytes = static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type));
     const std::size_t lowByte = CPL_IS_LSB ? 0 : (GDALDataTypeIsComplex(type) ? sampleBytes / 2 : sampleBytes) - 1;
     for (int b = 0; win.Readable() && b < bands && b < m_pDataset->GetRasterCount(); ++b) {
         const int channel = map[b];
         if (channel < 0 || channel >= target.GetPixelSize())
             continue;
-        if (type == GDT_Byte && !reference) {
+        if (direct) {
             std::lock_guard<KRMutex> lock(m_mutex);
             ReadQuickBytesIntoImage(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, target, channel);
             continue;
