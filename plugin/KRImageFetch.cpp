@@ -61,7 +61,9 @@ void WalkImage(int width, int height, const KRRect2d& rect, const detail::KRSamp
         detail::ForEachGridPosition(width, height, rect, span, frame, toSource, paint);
         return;
     }
-    detail::KRSourceLattice lattice;
+    // One per thread, kept between fetches: its buffers (a megabyte for a tile)
+    // are then allocated once, not mapped and faulted in again at every fetch.
+    static thread_local detail::KRSourceLattice lattice;
     const detail::KRSampleSpan clamped = detail::ClampSpan(span, width, height);
     if (!lattice.Compute(width, height, rect, clamped, frame, *toSource))
         return;
