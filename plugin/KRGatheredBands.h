@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "KRArray.h"
 #include "KRTerrainData.h"
@@ -146,6 +147,33 @@ public:
 
     void Nearest(double row, double col, double* out) const
     {
+        WithCount([&](auto n) { NearestOf<n>(row, col, out); });
+    }
+    void Bilinear(double row, double col, double* out) const
+    {
+        WithCount([&](auto n) { BilinearOf<n>(row, col, out); });
+    }
+
+private:
+    //! Calls f with the band count as a constant, so the per-band loops unroll and their sums stay in registers.
+    template <class F> void WithCount(F&& f) const
+    {
+        switch (m_count) {
+        case 0:
+            return f(std::integral_constant<int, 0>{});
+        case 1:
+            return f(std::integral_constant<int, 1>{});
+        case 2:
+            return f(std::integral_constant<int, 2>{});
+        case 3:
+            return f(std::integral_constant<int, 3>{});
+        default:
+            return f(std::integral_constant<int, kMaxBands>{});
+        }
+    }
+
+    template <int N> void NearestOf(double row, double col, double* out) const
+    {
         std::fill(out, out + kMaxBands, 0.0);
         if (!Samples(row, col))
             return;
@@ -154,15 +182,15 @@ public:
         const std::size_t r = static_cast<std::size_t>(clamped(row, m_height) + 0.5);
         const std::size_t c = static_cast<std::size_t>(clamped(col, m_width) + 0.5);
         double values[kMaxBands][4]; // Load sets slot 0 of every band
-        Load(r, c, 0, values);
-        if (!m_ignoreNoData && IsNoDataCell(values, 0))
+        Load<N>(r, c, 0, values);
+        if (!m_ignoreNoData && IsNoDataCell<N>(values, 0))
             return;
-        for (int k = 0; k < m_count; ++k)
+        for (int k = 0; k < N; ++k)
             out[k] = values[k][0];
         FinishAlpha(out);
     }
 
-    void Bilinear(double row, double col, double* out) const
+    template <int N> void BilinearOf(double row, double col, double* out) const
     {
         std::fill(out, out + kMaxBands, 0.0);
         if (!Samples(row, col))
@@ -174,14 +202,14 @@ public:
         const double fr = rr - r0, fc = cc - c0;
         const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
         double values[kMaxBands][4]; // Load sets every slot of every band
-        Load(r0, c0, 0, values);
-        Load(r0, c1, 1, values);
-        Load(r1, c0, 2, values);
-        Load(r1, c1, 3, values);
+        Load<N>(r0, c0, 0, values);
+        Load<N>(r0, c1, 1, values);
+        Load<N>(r1, c0, 2, values);
+        Load<N>(r1, c1, 3, values);
         double weightSum = 0.0;
         double weights[4] = {};
         for (int i = 0; i < 4; ++i) {
-            if (quad[i] <= 0.0 || (!m_ignoreNoData && IsNoDataCell(values, i)))
+            if (quad[i] <= 0.0 || (!m_ignoreNoData && IsNoDataCell<N>(values, i)))
                 continue;
             weights[i] = quad[i];
             weightSum += quad[i];
@@ -194,22 +222,21 @@ public:
         while (first < 3 && weights[first] <= 0.0)
             ++first;
         double base[kMaxBands], sum[kMaxBands] = {};
-        for (int k = 0; k < m_count; ++k)
+        for (int k = 0; k < N; ++k)
             base[k] = values[k][first];
         for (int i = 0; i < 4; ++i) {
             if (weights[i] > 0.0) {
-                for (int k = 0; k < m_count; ++k)
+                for (int k = 0; k < N; ++k)
                     sum[k] += weights[i] * (values[k][i] - base[k]);
             }
         }
-        for (int k = 0; k < m_count; ++k) {
+        for (int k = 0; k < N; ++k) {
             if (m_bands[k].data != nullptr)
                 out[k] = base[k] + sum[k] / weightSum;
         }
         FinishAlpha(out);
     }
 
-private:
     struct Band {
         const unsigned char* data = nullptr;
         bool typed = false; //!< the grid's elements are of type T
@@ -224,18 +251,18 @@ private:
     }
     //! Cell (r, c) of the common extent, from every band (each with its own row length), into values[k][slot];
     //! 0 for a band without samples.
-    void Load(std::size_t r, std::size_t c, int slot, double (*values)[4]) const
+    template <int N> void Load(std::size_t r, std::size_t c, int slot, double (*values)[4]) const
     {
-        for (int k = 0; k < m_count; ++k) {
+        for (int k = 0; k < N; ++k) {
             const Band& band = m_bands[k];
             values[k][slot] = band.typed ? LoadAs<T>(band.data, r * band.width + c) : 0.0;
         }
     }
     //! Every band with a nodata value matches it there (and at least one has one).
-    bool IsNoDataCell(const double (*values)[4], int slot) const
+    template <int N> bool IsNoDataCell(const double (*values)[4], int slot) const
     {
         bool checked = false;
-        for (int k = 0; k < m_count; ++k) {
+        for (int k = 0; k < N; ++k) {
             const Band& band = m_bands[k];
             if (band.data == nullptr || !band.hasNoData)
                 continue;
