@@ -256,7 +256,8 @@ void ServeUntilSignalled(TileServer& server, int port)
 
 void RunServe(const Globals& globals, const ServeArgs& args)
 {
-    const std::string webDir = args.webDir.empty() ? FindBesideGora(kWebDirName, "share/GORasterAccessorPlugin", "index.html") : args.webDir;
+    const std::string webDir =
+        args.webDir.empty() ? FindBesideGora(kWebDirName, "share/GORasterAccessorPlugin", "index.html") : args.webDir;
     std::error_code ignored;
     if (!fs::exists(fs::path(webDir) / "index.html", ignored))
         throw Error(webDir, "the page is missing (the build makes it when npm is installed)");
@@ -275,7 +276,8 @@ void AddServeCommands(CLI::App& app, const Globals& globals)
     auto* cmd = app.add_subcommand("serve", "show the raster on a 3-D globe in the browser, at http://127.0.0.1:PORT/");
     auto args = std::make_shared<ServeArgs>();
     AddSource(*cmd, args->source);
-    AddInputFile(*cmd, args->terrain, "--terrain", "elevation raster or NSDTF-DEM file for the terrain (default: RASTER)");
+    AddInputFile(*cmd, args->terrain, "--terrain",
+                 "elevation raster or NSDTF-DEM file for the terrain (default: RASTER)");
     cmd->add_option("--port", args->port, "port on 127.0.0.1; 0 lets the system choose")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
