@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <cpl_vsi.h>
+
 #include "GoraOptions.h"
 #include "GoraTiles.h"
 
@@ -79,8 +81,8 @@ Accessor NewAccessor(const Globals& globals)
 
 Accessor OpenSource(const Globals& globals, const Source& source)
 {
-    std::error_code ignored;
-    if (!fs::exists(source.raster, ignored))
+    VSIStatBufL stat;
+    if (VSIStatL(source.raster.c_str(), &stat) != 0)
         throw Error(source.raster, "no such file");
     Accessor accessor = NewAccessor(globals);
     if (!accessor->OpenForRead(KRString(source.raster.c_str())))

@@ -49,12 +49,17 @@ public:
     //! Makes `dict` the accessor's value-to-colour dictionary (null removes it).
     void SetColorDict(std::unique_ptr<KRC::KRColorDictTable> dict);
 
+    //! Keeps a file the accessor reads (a VRT in memory) until the accessor is gone.
+    void KeepSourceFile(std::shared_ptr<const std::string> file) { m_sourceFile = std::move(file); }
+
 private:
     friend Accessor NewAccessor(const Globals& globals);
     Accessor() = default;
 
-    // Destroyed bottom-up: the accessor, then its dictionary, then the module.
+    // Destroyed bottom-up: the accessor, then its dictionary and the file it
+    // read, then the module.
     std::shared_ptr<void> m_module;
+    std::shared_ptr<const std::string> m_sourceFile;
     std::unique_ptr<KRC::KRColorDictTable> m_colorDict;
     std::unique_ptr<KRC::KRRasterDataAccessor> m_accessor;
 };

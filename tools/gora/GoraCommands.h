@@ -12,6 +12,10 @@ namespace gora {
 void AddDescribeCommands(CLI::App& app, const Globals& globals);
 //! An open raster's description with stable keys (info's JSON, serve's description).
 nlohmann::json Describe(KRC::KRRasterDataAccessor& a);
+//! Why the raster's WGS84 coordinates cannot be trusted, or empty when they can.
+std::string CoordinateProblem(KRC::KRRasterDataAccessor& a);
+//! True when the raster lies on the globe: a coordinate kind and WGS84 bounds on the globe.
+bool HasUsableCoordinates(KRC::KRRasterDataAccessor& a);
 //! tile, image, quick: single pictures from the image fetches.
 void AddImageCommands(CLI::App& app, const Globals& globals);
 //! mosaic, render: neighbouring tiles of one level joined into one picture.

@@ -4,6 +4,7 @@
 //   GoraOptions   files, points, rectangles, sizes and display options
 //   GoraTiles     the host's WGS84 tiling
 //   GoraDisplay   display options handed to the accessor, colour ramps
+//   GoraBands     band roles from GDAL, VRTs of chosen or rescaled bands
 //   GoraPicture   pictures and their PNG encoding
 //   GoraOutput    output files moved into place only when complete
 //   GoraProgress  progress on the terminal
@@ -16,6 +17,7 @@
 // in its own file, declare it in GoraCommands.h and call it from main.
 
 #include "GoraAccessor.h"
+#include "GoraBands.h"
 #include "GoraDisplay.h"
 #include "GoraJson.h"
 #include "GoraOptions.h"

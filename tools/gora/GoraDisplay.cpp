@@ -5,6 +5,8 @@
 #include <map>
 #include <vector>
 
+#include "GoraBands.h"
+
 using namespace KRC;
 
 namespace gora {
@@ -25,8 +27,13 @@ bool HasPalette(KRRasterDataAccessor& a)
 }
 
 //! The range the ramp spreads over: the values the colour rule will see.
-bool RampRange(KRRasterDataAccessor& a, double& low, double& high)
+bool RampRange(KRRasterDataAccessor& a, const std::vector<double>& range, double& low, double& high)
 {
+    if (range.size() == 2) {
+        low = range[0];
+        high = range[1];
+        return true;
+    }
     const int format = a.GetRasterDataFormat();
     const bool stretched = a.GetStetchType() == 1 || a.GetStetchType() == 2;
     if (stretched && a.IsMinMaxValid() && (format == RDF_Int16 || format == RDF_UInt16)) {
@@ -41,14 +48,49 @@ bool RampRange(KRRasterDataAccessor& a, double& low, double& high)
     return true;
 }
 
-void ApplyRamp(Accessor& accessor, const std::string& ramp)
+void ApplyRamp(Accessor& accessor, const DisplayOptions& d)
 {
     KRRasterDataAccessor& a = *accessor;
     double low = 0.0;
     double high = 0.0;
-    if (ramp == "none" || a.GetBandCount() != 1 || HasPalette(a) || !RampRange(a, low, high))
+    if (d.ramp == "none" || a.GetBandCount() != 1 || HasPalette(a) || !RampRange(a, d.range, low, high))
         return;
-    accessor.SetColorDict(MakeRamp(ramp, low, high));
+    accessor.SetColorDict(MakeRamp(d.ramp, low, high));
+}
+
+bool Is16Bit(KRRasterDataAccessor& a)
+{
+    return a.GetRasterDataFormat() == RDF_Int16 || a.GetRasterDataFormat() == RDF_UInt16;
+}
+
+//! The host's stretch type; auto clips 16-bit bands unless --range stands in for it.
+int StretchType(KRRasterDataAccessor& a, const DisplayOptions& d)
+{
+    if (d.stretch != "auto")
+        return kStretchTypes.at(d.stretch);
+    return d.range.empty() && Is16Bit(a) ? kStretchTypes.at("clip") : kStretchTypes.at("none");
+}
+
+void CheckRange(const std::vector<double>& range)
+{
+    if (range.size() == 2 && !(std::isfinite(range[0]) && std::isfinite(range[1]) && range[0] < range[1]))
+        throw CLI::ValidationError("--range", "needs MIN MAX with MIN < MAX");
+}
+
+//! The range to stretch several bands onto bytes with: --range, or under the
+//! automatic stretch the bands' own for values wider than 16 bits, which the
+//! module would otherwise cut to their low byte.
+std::vector<double> ByteRange(GDALDataset& dataset, const DisplayOptions& d)
+{
+    double low = 0.0;
+    double high = 0.0;
+    if (dataset.GetRasterCount() < 2 && SourceBands(d).size() < 2)
+        return {};
+    if (!d.range.empty())
+        return d.range;
+    if (d.stretch == "auto" && WiderThan16Bits(dataset) && ValueRange(dataset, low, high) && low < high)
+        return {low, high};
+    return {};
 }
 
 struct RampStop {
@@ -66,20 +108,22 @@ unsigned char Mix(unsigned char a, unsigned char b, double t)
     return static_cast<unsigned char>(std::lround(a + (b - a) * t));
 }
 
-} // namespace
-
-void ApplyDisplay(Accessor& accessor, const DisplayOptions& d)
+//! Hands the options to the accessor through the host's setters. A single-band
+//! source without a palette gets the ramp as its colour dictionary, spread
+//! over --range, else the band's value range (or 0..255 when a stretch applies).
+void ApplyDisplay(Accessor& accessor, const DisplayOptions& d, const BandRoles& roles)
 {
     KRRasterDataAccessor& a = *accessor;
-    a.SetStetchType(kStretchTypes.at(d.stretch));
+    a.SetStetchType(StretchType(a, d));
     a.SetStretchGama(d.gamma);
     if (d.clip.size() == 2) {
         a.SetStretchClipMin(d.clip[0]);
         a.SetStretchClipMax(d.clip[1]);
     }
-    if (!d.bandOrder.empty())
-        a.SetBindsOrder(KRString(d.bandOrder.c_str()));
-    a.SetIgnoreAlpha(d.ignoreAlpha);
+    const std::string& order = d.bandOrder.empty() ? roles.bandOrder : d.bandOrder;
+    if (!order.empty())
+        a.SetBindsOrder(KRString(order.c_str()));
+    a.SetIgnoreAlpha(d.ignoreAlpha || !roles.alpha);
     if (d.filterColor.size() >= 3) {
         KRColor3 color;
         color.SetValue4i(d.filterColor[0], d.filterColor[1], d.filterColor[2],
@@ -89,14 +133,45 @@ void ApplyDisplay(Accessor& accessor, const DisplayOptions& d)
     }
     if (d.filterTolerance >= 0.0)
         a.SetFilterColorTolerance(d.filterTolerance);
-    ApplyRamp(accessor, d.ramp);
+    ApplyRamp(accessor, d);
+}
+
+} // namespace
+
+Accessor OpenForDisplay(const Globals& globals, const Source& source, const DisplayOptions& display)
+{
+    CheckRange(display.range);
+    GDALDatasetUniquePtr dataset = OpenWithGdal(source.raster);
+    if (!dataset) { // an NSDTF-DEM grid: no bands to choose or rescale
+        if (!display.bands.empty() || !display.range.empty())
+            throw Error(source.raster, "--bands and --range need a raster GDAL opens");
+        Accessor accessor = OpenSource(globals, source);
+        ApplyDisplay(accessor, display, BandRoles{});
+        return accessor;
+    }
+    const std::vector<int> bands = SourceBands(display);
+    const std::vector<double> byteRange = ByteRange(*dataset, display);
+    std::shared_ptr<const std::string> vrt;
+    if (!bands.empty() || !byteRange.empty()) {
+        vrt = BandsVrt(*dataset, bands, byteRange);
+        dataset = OpenWithGdal(*vrt);
+    }
+    Accessor accessor = OpenSource(globals, vrt ? Source{*vrt, source.proj4} : source);
+    accessor.KeepSourceFile(vrt);
+    ApplyDisplay(accessor, display, dataset ? RolesOf(*dataset) : BandRoles{});
+    return accessor;
 }
 
 Accessor OpenForPictures(const Globals& globals, const PictureArgs& args)
 {
-    Accessor accessor = OpenSource(globals, args.source);
-    ApplyDisplay(accessor, args.display);
-    return accessor;
+    return OpenForDisplay(globals, args.source, args.display);
+}
+
+std::string NoImageReason(const Source& source)
+{
+    if (!OpenWithGdal(source.raster))
+        return "an NSDTF-DEM grid has elevation only, no image (use render --as relief or gray, terrain or dem2tif)";
+    return "nothing delivered (outside the raster, or no imagery for this source)";
 }
 
 std::unique_ptr<KRColorDictTable> MakeRamp(const std::string& name, double low, double high)

@@ -13,10 +13,15 @@ namespace gora {
 //! The raster open, with the display options handed to the accessor.
 Accessor OpenForPictures(const Globals& globals, const PictureArgs& args);
 
-//! Hands the options to the accessor through the host's setters. A single-band
-//! source without a palette gets the ramp as its colour dictionary, spread
-//! over the band's value range (or over 0..255 when a stretch applies).
-void ApplyDisplay(Accessor& accessor, const DisplayOptions& display);
+//! The source open for showing: a VRT of it when --bands picks bands or its
+//! values need rescaling into bytes (--range, or bands wider than 16 bits
+//! under the automatic stretch), then the display options handed to the
+//! accessor, alpha and band order as the file's colour interpretation says
+//! unless the options say otherwise.
+Accessor OpenForDisplay(const Globals& globals, const Source& source, const DisplayOptions& display);
+
+//! Why an image fetch of the source delivered nothing.
+std::string NoImageReason(const Source& source);
 
 //! Ramp names: "gray" (black to white) and "terrain" (green, ochre, brown, white).
 std::unique_ptr<KRC::KRColorDictTable> MakeRamp(const std::string& name, double low, double high);

@@ -81,10 +81,19 @@ KRRect2d ToRect(const std::vector<double>& westSouthEastNorth, const std::string
     return KRRect2d(r[0], r[3], r[2], r[1]);
 }
 
+KRPoint3d LonLat(const std::vector<double>& lonLat)
+{
+    if (lonLat.size() != 2 || !(std::fabs(lonLat[0]) <= 180.0) || !(std::fabs(lonLat[1]) <= 90.0))
+        throw CLI::ValidationError("--at", "needs a longitude within -180..180 and a latitude within -90..90");
+    return KRPoint3d(lonLat[0], lonLat[1], 0.0);
+}
+
 void AddSizeOption(CLI::App& cmd, std::vector<int>& size)
 {
-    cmd.add_option("--size", size, "picture width and height in pixels (default: 512 along the longer side)")
-        ->expected(2)
+    cmd.add_option("--size", size,
+                   "picture WIDTH HEIGHT in pixels, or one number for the longer side with the rectangle's "
+                   "proportions kept (default: 512 along the longer side)")
+        ->expected(1, 2)
         ->check(CLI::Range(1, 16384));
 }
 
@@ -95,14 +104,34 @@ void PictureSize(const std::vector<int>& size, const KRRect2d& rect, int& width,
         height = size[1];
         return;
     }
-    static constexpr int kLongSide = 512;
+    const int longSide = size.size() == 1 ? size[0] : 512;
     const double w = std::fabs(rect.Width());
     const double h = std::fabs(rect.Height());
-    const auto shortSide = [](double ratio) {
-        return std::clamp(static_cast<int>(std::lround(kLongSide * ratio)), 1, kLongSide);
+    const auto shortSide = [longSide](double ratio) {
+        return std::clamp(static_cast<int>(std::lround(longSide * ratio)), 1, longSide);
     };
-    width = w >= h ? kLongSide : shortSide(w / h);
-    height = w >= h ? shortSide(h / w) : kLongSide;
+    width = w >= h ? longSide : shortSide(w / h);
+    height = w >= h ? shortSide(h / w) : longSide;
+}
+
+void AddBigOption(CLI::App& cmd, bool& big)
+{
+    cmd.add_flag("--big", big, "allow pictures of more than 4096 x 4096 pixels (made in strips)");
+}
+
+void CheckBig(long long width, long long height, const std::string& detail, bool big, const std::string& png)
+{
+    if (width * height > kBigPixels && !big)
+        throw Error(png, "the picture would be " + std::to_string(width) + " x " + std::to_string(height) + " pixels" +
+                             detail + "; pass --big to make it");
+}
+
+void RefuseOptions(const CLI::App& cmd, const std::vector<std::string>& names, const std::string& why)
+{
+    for (const std::string& name : names) {
+        if (cmd.count(name) > 0)
+            throw CLI::ValidationError(name, "is not used " + why);
+    }
 }
 
 namespace {
@@ -117,13 +146,37 @@ std::string CheckBandOrder(const std::string& text)
     return {};
 }
 
+//! Source band numbers for red, green, blue and perhaps alpha, or one grey band.
+std::string CheckSourceBands(const std::string& text)
+{
+    std::vector<int> bands;
+    if (!ParseIntegers(text, bands) || (bands.size() != 1 && bands.size() != 3 && bands.size() != 4) ||
+        !std::all_of(bands.begin(), bands.end(), [](int b) { return b >= 1; }))
+        return "needs 1, 3 or 4 band numbers from 1 (grey, or red, green, blue and perhaps alpha), such as 3,2,1";
+    return {};
+}
+
 } // namespace
 
 void AddDisplayOptions(CLI::App& cmd, DisplayOptions& d)
 {
     const std::string group = "Display";
-    cmd.add_option("--stretch", d.stretch, "contrast stretch of 16-bit bands: none, minmax or clip (histogram)")
-        ->check(CLI::IsMember({"none", "minmax", "clip"}))
+    auto* stretch = cmd.add_option("--stretch", d.stretch,
+                                   "contrast stretch of 16-bit bands: auto (clip for 16-bit bands), none, minmax "
+                                   "or clip (histogram)")
+                        ->capture_default_str()
+                        ->check(CLI::IsMember({"auto", "none", "minmax", "clip"}))
+                        ->group(group);
+    cmd.add_option("--range", d.range,
+                   "MIN MAX source values: the ramp's ends, or (several bands) stretched onto 0..255; replaces the "
+                   "value range the file's statistics give")
+        ->expected(2)
+        ->excludes(stretch)
+        ->group(group);
+    cmd.add_option("--bands", d.bands,
+                   "source bands shown as red, green, blue (and alpha), such as 3,2,1; one band is shown grey "
+                   "(default: as the file's colour interpretation says)")
+        ->check(CLI::Validator([](std::string& s) { return CheckSourceBands(s); }, "R,G,B[,A]"))
         ->group(group);
     cmd.add_option("--gamma", d.gamma, "stretch gamma")->check(CLI::PositiveNumber)->group(group);
     cmd.add_option("--clip", d.clip,
@@ -132,10 +185,14 @@ void AddDisplayOptions(CLI::App& cmd, DisplayOptions& d)
         ->expected(2)
         ->check(CLI::Range(0.0, 100.0))
         ->group(group);
-    cmd.add_option("--band-order", d.bandOrder, "pixel byte of bands 1, 2, 3 and of alpha (default 2,1,0,3)")
+    cmd.add_option("--band-order", d.bandOrder,
+                   "pixel byte of bands 1, 2, 3 and of alpha (default: red, green and blue where the file names them, "
+                   "else 2,1,0,3)")
         ->check(CLI::Validator([](std::string& s) { return CheckBandOrder(s); }, "B1,B2,B3,A"))
         ->group(group);
-    cmd.add_flag("--ignore-alpha", d.ignoreAlpha, "treat a fourth band as data, not alpha")->group(group);
+    cmd.add_flag("--ignore-alpha", d.ignoreAlpha,
+                 "treat a fourth band as data, not alpha (default: alpha only when the file says so)")
+        ->group(group);
     cmd.add_option("--filter-color", d.filterColor, "colour R G B [A] (0-255) shown transparent")
         ->expected(3, 4)
         ->check(CLI::Range(0, 255))
@@ -148,6 +205,23 @@ void AddDisplayOptions(CLI::App& cmd, DisplayOptions& d)
         ->capture_default_str()
         ->check(CLI::IsMember({"gray", "terrain", "none"}))
         ->group(group);
+}
+
+const std::vector<std::string>& DisplayOptionNames()
+{
+    static const std::vector<std::string> names = {"--stretch",      "--range",        "--bands",
+                                                   "--gamma",        "--clip",         "--band-order",
+                                                   "--ignore-alpha", "--filter-color", "--filter-tolerance",
+                                                   "--flip",         "--ramp"};
+    return names;
+}
+
+std::vector<int> SourceBands(const DisplayOptions& display)
+{
+    std::vector<int> bands;
+    if (display.bands.empty() || !ParseIntegers(display.bands, bands))
+        return {};
+    return bands;
 }
 
 std::vector<int> BandMap(const DisplayOptions& display)

@@ -41,16 +41,35 @@ CLI::Option* AddRectOption(CLI::App& cmd, std::vector<double>& rect, const std::
 //! The rectangle given as WEST SOUTH EAST NORTH; throws a usage error when it is empty.
 KRC::KRRect2d ToRect(const std::vector<double>& westSouthEastNorth, const std::string& option);
 
-//! Adds --size WIDTH HEIGHT (pixels).
+//! The longitude and latitude of --at; throws a usage error when they lie off the globe.
+KRC::KRPoint3d LonLat(const std::vector<double>& lonLat);
+
+//! Adds --size WIDTH [HEIGHT] (pixels; one number is the longer side).
 void AddSizeOption(CLI::App& cmd, std::vector<int>& size);
 
-//! The --size given, else 512 pixels along the longer side of `rect`.
+//! The --size given (one number: the longer side, the other kept in `rect`'s
+//! proportions), else 512 pixels along the longer side.
 void PictureSize(const std::vector<int>& size, const KRC::KRRect2d& rect, int& width, int& height);
+
+//! Pictures beyond 4096 x 4096 pixels are made only when asked for with --big.
+constexpr long long kBigPixels = 4096LL * 4096LL;
+
+//! Adds --big.
+void AddBigOption(CLI::App& cmd, bool& big);
+
+//! Throws Error naming `png` when a picture of `pixels` needs --big and did not get it.
+void CheckBig(long long width, long long height, const std::string& detail, bool big, const std::string& png);
+
+//! Throws a usage error naming the first of `names` given to `cmd`: options a
+//! command (or the way it was asked) does not use are refused, not ignored.
+void RefuseOptions(const CLI::App& cmd, const std::vector<std::string>& names, const std::string& why);
 
 //! How the host shows images: its display settings, the flip byte of the
 //! rectangle fetches and a colour ramp for single-band sources.
 struct DisplayOptions {
-    std::string stretch = "none";
+    std::string stretch = "auto"; //!< auto: clip for 16-bit bands, else none
+    std::string bands;            //!< source bands shown as red, green, blue (and alpha), "3,2,1"
+    std::vector<double> range;    //!< MIN MAX for the ramp, or stretched onto 0..255
     float gamma = 1.0f;
     std::vector<float> clip;
     std::string bandOrder;
@@ -62,6 +81,12 @@ struct DisplayOptions {
 };
 
 void AddDisplayOptions(CLI::App& cmd, DisplayOptions& display);
+
+//! Every display option's name, for commands that refuse them.
+const std::vector<std::string>& DisplayOptionNames();
+
+//! The --bands as band numbers; empty when none were given.
+std::vector<int> SourceBands(const DisplayOptions& display);
 
 //! The --band-order as four integers; empty when none was given.
 std::vector<int> BandMap(const DisplayOptions& display);

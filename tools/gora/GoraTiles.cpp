@@ -10,8 +10,10 @@ namespace gora {
 
 TileRef TileOptions::Resolve() const
 {
-    if (at.size() == 2)
-        return TileAt(at[0], at[1], level);
+    if (!at.empty()) {
+        const KRPoint3d point = LonLat(at);
+        return TileAt(point.x, point.y, level);
+    }
     return TileRef{tile.at(0), tile.at(1), level};
 }
 
