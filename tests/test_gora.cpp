@@ -58,6 +58,12 @@ double Tiles(int b, int c, int r)
     return b == 1 ? c / 2 : b == 2 ? r / 2 : b == 3 ? 100 : 0;
 }
 
+//! Tiles, with an alpha band that is clear west of the tiles' column 128.
+double ClearWest(int b, int c, int r)
+{
+    return b < 4 ? Tiles(b, c, r) : c < 128 ? 0 : 255;
+}
+
 const char* const kRgbAlpha[] = {"PHOTOMETRIC=RGB", "ALPHA=YES", nullptr};
 const char* const kNoColours[] = {"PHOTOMETRIC=MINISBLACK", nullptr};
 
@@ -82,15 +88,13 @@ protected:
     {
         if (a == "TILES" || a == "TILES4") // TILES4: a fourth band of zeros that does not say it is alpha
             return Raster(a + ".tif", OverTiles(a == "TILES" ? 3 : 4, Tiles), kNoColours);
-        if (a == "ALPHA") // the file says band 4 is alpha: clear west of the tiles' column 128
-            return Raster("alpha.tif",
-                          OverTiles(4, [](int b, int c, int r) { return b < 4     ? Tiles(b, c, r)
-                                                                        : c < 128 ? 0
-                                                                                  : 255; }),
-                          kRgbAlpha);
-        if (a == "TILES16") // 16-bit: 256 per two columns, with 255 in every low byte
-            return Raster("tiles16.tif", OverTiles(
-                                             1, [](int, int c, int) { return 256 * (c / 2) + 255; }, GDT_UInt16));
+        if (a == "ALPHA") // the file says band 4 is alpha
+            return Raster("alpha.tif", OverTiles(4, ClearWest), kRgbAlpha);
+        if (a == "TILES16") // 16-bit, three bands alike: 256 per two columns, with 255 in every low byte
+            return Raster("tiles16.tif",
+                          OverTiles(
+                              3, [](int, int c, int) { return 256 * (c / 2) + 255; }, GDT_UInt16),
+                          kNoColours);
         if (a == "GRAY")
             return Raster("gray.tif", OverTiles(1, Tiles));
         if (a == "NOCRS") // a grid in feet and no coordinate system
