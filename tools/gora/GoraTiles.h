@@ -11,12 +11,11 @@
 
 namespace gora {
 
-//! A tile of the host's tiling: column x east from -180, row y south from +90;
-//! level L has 2^(L+1) x 2^L tiles of 180 / 2^L degrees.
+//! A tile of the host's tiling: level L has 2^(L+1) x 2^L tiles of 180 / 2^L degrees.
 struct TileRef {
-    int x = 0;
-    int y = 0;
-    int level = 0;
+    int x = 0;     //!< column, counted east from -180
+    int y = 0;     //!< row, counted south from +90
+    int level = 0; //!< 0 and up
 };
 
 //! --level with either --tile X Y or --at LON LAT (a point inside the tile).
