@@ -22,8 +22,10 @@ void AddImageCommands(CLI::App& app, const Globals& globals);
 void AddRenderCommands(CLI::App& app, const Globals& globals);
 //! terrain: one elevation grid as JSON.
 void AddTerrainCommands(CLI::App& app, const Globals& globals);
-//! pixels, reproject, dem2tif: direct reads and raster output.
+//! pixels, reproject: direct reads and raster output.
 void AddDirectCommands(CLI::App& app, const Globals& globals);
+//! dem2tif: an elevation file as a WGS84 GeoTIFF.
+void AddDem2TifCommand(CLI::App& app, const Globals& globals);
 
 //! serve: the raster on a 3-D globe in the browser.
 void AddServeCommands(CLI::App& app, const Globals& globals);

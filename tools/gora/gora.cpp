@@ -31,6 +31,7 @@ int main(int argc, char** argv)
     gora::AddRenderCommands(app, globals);
     gora::AddTerrainCommands(app, globals);
     gora::AddDirectCommands(app, globals);
+    gora::AddDem2TifCommand(app, globals);
     gora::AddServeCommands(app, globals);
 
     if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr)
