@@ -20,15 +20,14 @@ namespace {
 constexpr long long kMostOutputPixels = 1LL << 30;
 constexpr long long kStripSamples = 1LL << 20;
 
-//! The WGS84 grid of the output: one pixel centred on each sample, the first
-//! at (west, north).
+//! The WGS84 grid of the output: one pixel centred on each sample.
 struct OutputGrid {
-    double west = 0.0;
-    double north = 0.0;
-    double dx = 0.0;
-    double dy = 0.0;
-    int width = 0;
-    int height = 0;
+    double west = 0.0;  //!< longitude of the first sample
+    double north = 0.0; //!< latitude of the first sample
+    double dx = 0.0;    //!< degrees from one column to the next
+    double dy = 0.0;    //!< degrees from one row to the next (southward)
+    int width = 0;      //!< samples along a row
+    int height = 0;     //!< rows
 
     double Lon(int column) const { return west + column * dx; }
     double Lat(int row) const { return north - row * dy; }
