@@ -1,5 +1,7 @@
 # make build | make test | make test SAN=1 | make test TSAN=1 | make fuzz FUZZ_SECONDS=N | make demo | make bench
 # | make clean
+# Plain `make` builds.
+.DEFAULT_GOAL := build
 JOBS ?= $(shell nproc)
 ifeq ($(SAN),1)
 BUILD_DIR ?= build-san

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -44,11 +46,26 @@ RasterLayout Wgs84(int w, int h, int bands, GDALDataType type, double west, doub
 
 //! One source pixel per tile pixel over tiles 266..267 x 62..63 and the margin;
 //! `value` counts from the tiles' north-west corner.
-RasterLayout OverTiles(int bands, Value value)
+RasterLayout OverTiles(int bands, Value value, GDALDataType type = GDT_Byte)
 {
-    return Wgs84(kSide, kSide, bands, GDT_Byte, kWest - kMargin * kPx, kNorth + kMargin * kPx, kPx,
+    return Wgs84(kSide, kSide, bands, type, kWest - kMargin * kPx, kNorth + kMargin * kPx, kPx,
                  [value](int b, int c, int r) { return value(b, c - kMargin, r - kMargin); });
 }
+
+//! red = column / 2, green = row / 2, blue 100 (and a fourth band 0); GDAL clamps the margin.
+double Tiles(int b, int c, int r)
+{
+    return b == 1 ? c / 2 : b == 2 ? r / 2 : b == 3 ? 100 : 0;
+}
+
+//! Tiles, with an alpha band that is clear west of the tiles' column 128.
+double ClearWest(int b, int c, int r)
+{
+    return b < 4 ? Tiles(b, c, r) : c < 128 ? 0 : 255;
+}
+
+const char* const kRgbAlpha[] = {"PHOTOMETRIC=RGB", "ALPHA=YES", nullptr};
+const char* const kNoColours[] = {"PHOTOMETRIC=MINISBLACK", nullptr};
 
 //! Inputs (and gora's stdout and stderr) go to m_in, outputs to m_out.
 class GoraTest : public ::testing::Test {
@@ -60,25 +77,47 @@ protected:
         std::string out, err;
     };
 
-    std::string Raster(const std::string& name, const RasterLayout& layout)
+    std::string Raster(const std::string& name, const RasterLayout& layout, const char* const* options = nullptr)
     {
-        EXPECT_TRUE(krtest::WriteRaster(m_in.File(name), layout));
+        EXPECT_TRUE(krtest::WriteRaster(m_in.File(name), layout, "GTiff", options));
         return m_in.File(name);
     }
 
-    //! Runs gora; TILES in `args` is made and named; OUT, TEXT and FOLDER are named.
+    //! The file a placeholder of Run's arguments names, made when it is a raster.
+    std::string Placeholder(const std::string& a)
+    {
+        if (a == "TILES" || a == "TILES4") // TILES4: a fourth band of zeros that does not say it is alpha
+            return Raster(a + ".tif", OverTiles(a == "TILES" ? 3 : 4, Tiles), kNoColours);
+        if (a == "ALPHA") // the file says band 4 is alpha
+            return Raster("alpha.tif", OverTiles(4, ClearWest), kRgbAlpha);
+        if (a == "TILES16") // 16-bit, three bands alike: 256 per two columns, with 255 in every low byte
+            return Raster("tiles16.tif",
+                          OverTiles(
+                              3, [](int, int c, int) { return 256 * (c / 2) + 255; }, GDT_UInt16),
+                          kNoColours);
+        if (a == "GRAY")
+            return Raster("gray.tif", OverTiles(1, Tiles));
+        if (a == "NOCRS") // a grid in feet and no coordinate system
+            return Raster("nocrs.tif", RasterLayout{40, 20, 1, GDT_Byte, {1485309, 3.28, 0, 603662, 0, -3.28}, "", {}});
+        if (a == "DEM") { // 3 x 2 samples 0.01 degrees apart from 7.00 E 46.00 N, the northern row first
+            krtest::WriteText(m_in.File("hills.dem"),
+                              "NSDTF-DEM 1.0 D 0 0 7.0 46.0 0.01 0.01 2 3 1\n0 1 2\n100 101 102\n");
+            return m_in.File("hills.dem");
+        }
+        const std::map<std::string, std::string> named = {{"OUT", m_png},
+                                                          {"TIF", m_out.File("out.tif")},
+                                                          {"TEXT", m_in.File("notes.txt")},
+                                                          {"FOLDER", m_out.File("folder")},
+                                                          {"NOFOLDER", m_out.File("none/out.tif")}};
+        return named.count(a) ? named.at(a) : a;
+    }
+
+    //! Runs gora with the placeholders in `args` made and named.
     Result Run(std::vector<std::string> args)
     {
         std::string command = "'" KR_GORA "' --module-dir '" KR_MODULE_DIR "'";
-        for (std::string& a : args) {
-            if (a == "TILES") // red = column / 2, green = row / 2, blue 100; GDAL clamps the margin
-                a = Raster("tiles.tif", OverTiles(3, [](int b, int c, int r) {
-                               return b == 1 ? c / 2 : b == 2 ? r / 2 : 100;
-                           }));
-            else if (a == "OUT" || a == "TEXT" || a == "FOLDER")
-                a = a == "OUT" ? m_png : a == "TEXT" ? m_in.File("notes.txt") : m_out.File("folder");
-            command += " '" + a + "'"; // no argument holds a single quote
-        }
+        for (std::string& a : args)
+            command += " '" + Placeholder(a) + "'"; // no argument holds a single quote
         const int raw = std::system((command + " >" + m_in.File("out.txt") + " 2>" + m_in.File("err.txt")).c_str());
         return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, krtest::ReadText(m_in.File("out.txt")),
                       krtest::ReadText(m_in.File("err.txt"))};
@@ -97,6 +136,7 @@ struct PictureCase {
     int width, height, bands;
     std::vector<std::array<int, 2>> probes; //!< row, column
     std::function<Rgba(int r, int c)> want;
+    int tolerance = 2;
 };
 
 //! The colours of TILES at picture pixel (r, c): tile pixel (r0, c0) on, a pixel spanning `rowScale` x
@@ -105,6 +145,21 @@ std::function<Rgba(int, int)> Gradient(int r0, int c0, int rowScale = 1, int col
 {
     const auto channel = [](int v) { return std::clamp(v / 2, 0, 255); }; // GDAL clamps the margin
     return [=](int r, int c) { return Rgba{channel(c0 + columnScale * c), channel(r0 + rowScale * r), 100, 255}; };
+}
+
+//! The colours of tile 266 62 with its values stretched from 0..127 onto 0..255.
+Rgba Doubled(int r, int c)
+{
+    const Rgba g = Gradient(0, 0)(r, c);
+    return {std::min(2 * g[0], 255), std::min(2 * g[1], 255), 200, 255};
+}
+
+const std::vector<std::string> kTileArgs = {"--level", "8", "--tile", "266", "62"};
+
+std::vector<std::string> TileOf(std::vector<std::string> args)
+{
+    args.insert(args.end(), kTileArgs.begin(), kTileArgs.end());
+    return args;
 }
 
 // clang-format off
@@ -133,6 +188,24 @@ const std::vector<PictureCase> kPictures = {
      Num(kNorth - (64 - kMargin) * kPx), Num(kWest + (96 - kMargin) * kPx), Num(kNorth + kMargin * kPx),
      "--size", "128", "64"}, 128, 64, 4, {{40, 10}, {40, 31}, {40, 32}, {5, 100}, {60, 120}},
      [](int r, int c) { return c < 32 ? kClear : Gradient(-kMargin, -kMargin - 32)(r, c); }},
+    // Two strips of 256 rows, one source row each; columns two source pixels wide.
+    {"Strips", {"image", "TILES", "OUT", "--rect", Num(kWest), Num(kNorth - 2 * kTile), Num(kWest + 2 * kTile), Num(kNorth),
+     "--size", "256", "512"}, 256, 512, 3, {{3, 5}, {255, 100}, {256, 100}, {257, 200}, {511, 17}}, Gradient(0, 0, 1, 2)},
+    {"OneSizeKeepsTheProportions", {"image", "TILES", "OUT", "--rect", Num(kWest), Num(kNorth - kTile), Num(kWest + 2 * kTile),
+     Num(kNorth), "--size", "128"}, 128, 64, 3, {{2, 3}, {60, 120}}, Gradient(0, 0, 4, 4)},
+    {"BandsPicked", TileOf({"tile", "TILES", "OUT", "--bands", "3,2,1"}), 256, 256, 3, {{3, 5}, {250, 200}},
+     [](int r, int c) { const Rgba g = Gradient(0, 0)(r, c); return Rgba{g[2], g[1], g[0], 255}; }},
+    {"FourthBandIsNotAlpha", TileOf({"tile", "TILES4", "OUT"}), 256, 256, 3, {{3, 5}, {250, 200}}, Gradient(0, 0)},
+    {"FourthBandPickedAsAlpha", TileOf({"tile", "TILES4", "OUT", "--bands", "1,2,3,4"}), 256, 256, 4, {{3, 5}, {250, 200}},
+     [](int, int) { return kClear; }},
+    {"AlphaTheFileNames", TileOf({"tile", "ALPHA", "OUT"}), 256, 256, 4, {{3, 5}, {200, 120}, {200, 136}, {250, 200}},
+     [](int r, int c) { return c < 128 ? kClear : Gradient(0, 0)(r, c); }},
+    {"RangeStretchesBands", TileOf({"tile", "TILES", "OUT", "--range", "0", "127"}), 256, 256, 3, {{3, 5}, {250, 200}}, Doubled},
+    {"RangeSpreadsTheRamp", TileOf({"tile", "GRAY", "OUT", "--range", "0", "127"}), 256, 256, 3, {{3, 5}, {250, 200}},
+     [](int r, int c) { const int v = Doubled(r, c)[0]; return Rgba{v, v, v, 255}; }},
+    // Clipped, not cut to the low byte (255 everywhere): the 271 steps of 256 spread over 0..255.
+    {"SixteenBitsAreStretched", TileOf({"tile", "TILES16", "OUT"}), 256, 256, 3, {{3, 5}, {100, 128}},
+     [](int, int c) { const int v = 255 * ((c + kMargin) / 2) / 271; return Rgba{v, v, v, 255}; }, 20},
 };
 // clang-format on
 
@@ -149,7 +222,7 @@ TEST_P(Pictures, HaveTheSourceColoursTopRowFirst)
         const Rgba want = t.want(r, c), px = got.At(r, c);
         EXPECT_EQ(px[3], want[3]) << "alpha at row " << r << " column " << c;
         for (size_t k = 0; k < 3 && want[3] != 0; ++k)
-            EXPECT_NEAR(px[k], want[k], 2) << "row " << r << " column " << c << " channel " << k;
+            EXPECT_NEAR(px[k], want[k], t.tolerance) << "row " << r << " column " << c << " channel " << k;
     }
 }
 
@@ -192,10 +265,19 @@ TEST_F(GoraTest, InfoDescribesTheRaster)
     ASSERT_EQ(run.status, 0) << run.err;
     const json got = json::parse(run.out);
     const json want = json::parse(R"({"width": 40, "height": 20, "bands": 1, "dataFormat": 2, "coordinateKind": 2,
-        "northRowFirst": true, "noData": -9999, "valueRange": [0, 58],
+        "northRowFirst": true, "noData": -9999, "valueRange": [0, 58], "dataFormatName": "Int16", "colours": "grey",
+        "usableCoordinates": true, "valueRangeSource": "computed from the pixels",
         "sourceBounds": {"west": 350000, "south": 5095000, "east": 360000, "north": 5100000}})");
     for (const auto& [key, value] : want.items())
         EXPECT_EQ(got[key], value) << key;
+    // c + r over 40 x 20 pixels: mean 29, and no overviews.
+    const json band = got["bandDetails"][0];
+    EXPECT_EQ(band["statistics"]["min"], 0);
+    EXPECT_NEAR(band["statistics"]["mean"].get<double>(), 29, 1e-9);
+    EXPECT_EQ(band["overviews"], json::array());
+    const Result none = Run({"info", "--json", "NOCRS"});
+    EXPECT_EQ(json::parse(none.out)["usableCoordinates"], false) << none.err;
+    EXPECT_TRUE(std::regex_match(Run({"--version"}).out, std::regex("gora \\d+\\.\\d+\\.\\d+\n")));
     // GDAL carries the edges into degrees; the module's own densification differs by far less than 1e-6.
     OGRSpatialReference utm;
     utm.importFromEPSG(32632);
@@ -211,14 +293,15 @@ TEST_F(GoraTest, InfoDescribesTheRaster)
 
 TEST_F(GoraTest, PixelsCountRowsAsTheHostDoes)
 {
-    // North-up: host row 0 is the bottom row, unless flipped. Rows arrive top first.
-    for (const bool flip : {false, true}) {
-        std::vector<std::string> args = {"pixels", "TILES", "--rows", "299", "300", "--cols", "100", "102", "--json"};
+    // North-up: host row 0 is the bottom row, unless flipped. Rows come in the order asked.
+    for (const auto& [flip, first, last] :
+         {std::tuple{false, "299", "300"}, {true, "299", "300"}, {false, "300", "299"}}) {
+        std::vector<std::string> args = {"pixels", "TILES", "--rows", first, last, "--cols", "100", "102", "--json"};
         if (flip)
             args.push_back("--flip");
         const Result run = Run(args);
         ASSERT_EQ(run.status, 0) << run.err;
-        const json out = json::parse(run.out), rows = flip ? json{299, 300} : json{300, 299};
+        const json out = json::parse(run.out), rows = {std::stoi(first), std::stoi(last)};
         EXPECT_EQ(out["rows"], rows);
         for (int k = 0; k < 2; ++k) {
             const int gdalRow = flip ? rows[k].get<int>() : kSide - 1 - rows[k].get<int>();
@@ -261,6 +344,42 @@ TEST_F(GoraTest, Dem2TifPutsOnePixelOnEachSample)
     EXPECT_EQ(got, std::vector<float>({0, 1, 2, 100, 101, 102}));
 }
 
+TEST_F(GoraTest, Dem2TifKeepsAWgs84GridAndItsNoData)
+{
+    // 7 x 5 pixels of 0.0083333 degrees, whose bounds are not a whole number of such steps from 0; a nodata hole.
+    const double px = 1.0 / 120;
+    const std::string dem =
+        Raster("dem.tif", RasterLayout{7,
+                                       5,
+                                       1,
+                                       GDT_Int16,
+                                       {5.7416666, px, 0, 50.1916666, 0, -px},
+                                       krtest::WktOfEpsg(4326),
+                                       {-32768},
+                                       [](int, int c, int r) { return c == 2 && r == 1 ? -32768 : 300 + c; }});
+    const std::string tif = m_out.File("dem.tif");
+    ASSERT_EQ(Run({"dem2tif", dem, tif}).status, 0);
+    GDALDatasetUniquePtr in(GDALDataset::Open(dem.c_str(), GDAL_OF_RASTER)),
+        out(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
+    ASSERT_TRUE(out && out->GetRasterXSize() == 7 && out->GetRasterYSize() == 5);
+    std::array<double, 6> gotGt{}, wantGt{};
+    out->GetGeoTransform(gotGt.data());
+    in->GetGeoTransform(wantGt.data());
+    for (size_t i = 0; i < gotGt.size(); ++i)
+        EXPECT_NEAR(gotGt[i], wantGt[i], 1e-12) << i;
+    int hasNoData = FALSE;
+    EXPECT_EQ(out->GetRasterBand(1)->GetNoDataValue(&hasNoData), -32768);
+    EXPECT_TRUE(hasNoData);
+    std::vector<unsigned char> gotMask(35), wantMask(35);
+    ASSERT_EQ(out->GetRasterBand(1)->GetMaskBand()->RasterIO(GF_Read, 0, 0, 7, 5, gotMask.data(), 7, 5, GDT_Byte, 0, 0,
+                                                             nullptr),
+              CE_None);
+    ASSERT_EQ(in->GetRasterBand(1)->GetMaskBand()->RasterIO(GF_Read, 0, 0, 7, 5, wantMask.data(), 7, 5, GDT_Byte, 0, 0,
+                                                            nullptr),
+              CE_None);
+    EXPECT_EQ(gotMask, wantMask);
+}
+
 // ---------------------------------------------------------------------------
 // Failures: one line naming the file, exit 1; usage errors exit 2; no file left
 
@@ -295,7 +414,16 @@ INSTANTIATE_TEST_SUITE_P(Gora, Failure, ::testing::Values(
     FailureCase{"BigRender", {"render", "TILES", "OUT", "--level", "12"}, 1, "--big"},
     // The picture is written under a temporary name, which cannot replace a folder.
     FailureCase{"OutputIsAFolder", {"tile", "TILES", "FOLDER", "--level", "8", "--tile", "266", "62"}, 1, "into place"},
-    FailureCase{"UnknownSystem", {"reproject", "TILES", "OUT", "--to", "EPSG:999999"}, 1, "could not reproject"},
+    FailureCase{"UnknownSystem", {"reproject", "TILES", "TIF", "--to", "EPSG:999999"}, 1, "could not reproject"},
+    FailureCase{"UnknownFormat", {"reproject", "TILES", "OUT", "--to", "EPSG:4326"}, 1, "unknown output format \".png\""},
+    FailureCase{"MissingFolder", TileOf({"tile", "TILES", "NOFOLDER"}), 1, "folder does not exist"},
+    FailureCase{"MissingFolderForTheModule", {"dem2tif", "DEM", "NOFOLDER"}, 1, "folder does not exist"},
+    FailureCase{"ImageOfElevations", TileOf({"tile", "DEM", "OUT"}), 1, "has elevation only"},
+    FailureCase{"BigImage", {"image", "TILES", "OUT", "--size", "4097", "4096"}, 1, "--big"},
+    FailureCase{"PointWithoutASystem", {"to-source", "NOCRS", "--at", "7", "46"}, 1, "has no coordinate system"},
+    FailureCase{"PointOffTheGlobe", {"to-source", "TILES", "--at", "200", "100"}, 2},
+    FailureCase{"RampOnTheQuickPath", {"quick", "TILES", "OUT", "--ramp", "terrain"}, 2},
+    FailureCase{"StretchOfTerrain", {"render", "TILES", "OUT", "--level", "8", "--as", "relief", "--stretch", "clip"}, 2},
     FailureCase{"NoTileNamed", {"tile", "TILES", "OUT", "--level", "8"}, 2},
     FailureCase{"UnknownStretch", {"image", "TILES", "OUT", "--stretch", "bogus"}, 2},
     FailureCase{"ShortBandOrder", {"image", "TILES", "OUT", "--band-order", "1,2"}, 2},

@@ -4,8 +4,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 
-#include "KRRasterDataAccessor.h"
+#include "KRGORasterAccessorPlugin.h"
+
+// The module's own class, as the installed header declares it, is an accessor.
+static_assert(std::is_base_of_v<KRC::KRRasterDataAccessor, KRC::KRGORasterAccessorPlugin>);
 
 int main(int argc, char** argv)
 {

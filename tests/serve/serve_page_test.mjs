@@ -1,6 +1,7 @@
 // Browser test of gora serve: starts the server on a sample, loads the globe
 // page in headless Chromium, waits in real time for the tiles, and checks the
-// tile answers, the page's own errors, the cursor readout and the screenshot.
+// tile answers, the page's own errors, the cursor readout, the screenshot, the
+// base map and the layer controls.
 // Exit code 77 tells CTest the test was skipped.
 import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
@@ -63,11 +64,14 @@ function screenshotColours(page, png) {
     context.drawImage(bitmap, 0, 0);
     const pixels = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
     const counts = new Map();
+    let plainBlue = 0; // CesiumJS's globe without imagery
     for (let i = 0; i < pixels.length; i += 4) {
       const key = (pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2];
       counts.set(key, (counts.get(key) ?? 0) + 1);
+      plainBlue += pixels[i + 2] > pixels[i] + 100 && pixels[i + 2] > pixels[i + 1] + 100 ? 1 : 0;
     }
-    return { distinct: counts.size, commonest: Math.max(...counts.values()) / (pixels.length / 4) };
+    const total = pixels.length / 4;
+    return { distinct: counts.size, commonest: Math.max(...counts.values()) / total, plainBlue: plainBlue / total };
   }, png.toString("base64"));
 }
 
@@ -113,10 +117,13 @@ async function checkGlobe(context, baseUrl) {
               `${(100 * colours.commonest).toFixed(1)} %`);
   check(colours.distinct > 100 && colours.commonest < 0.9, "the screenshot is not blank");
 
+  await checkLayerControls(page, colours);
   await page.locator("#terrain-switch").uncheck();
   await waitForTiles(page);
   check(Math.abs((await readoutAtCentre(page)).elevation) < 1, "switched to the flat map, the elevation is 0");
 
+  const baseMap = responses.filter((r) => r.path.startsWith("/cesium/Assets/Textures/NaturalEarthII/"));
+  check(baseMap.length > 0 && baseMap.every((r) => r.status === 200), `the base map came from the server (${baseMap.length})`);
   for (const kind of ["image", "terrain"]) {
     const answers = responses.filter((r) => r.path.startsWith(`/tiles/${kind}/`));
     const bad = answers.filter((r) => r.status !== 200);
@@ -126,6 +133,45 @@ async function checkGlobe(context, baseUrl) {
   check(pageErrors.length === 0, `no page error (${pageErrors.join("; ")})`);
   check(foreign.length === 0, `no request left the server (${foreign.slice(0, 3).join(", ")})`);
   await page.close();
+}
+
+// Sets a slider as a user drags it.
+function slide(page, id, value) {
+  return page.evaluate(([id, value]) => {
+    const control = document.getElementById(id);
+    control.value = value;
+    control.dispatchEvent(new Event("input"));
+  }, [id, String(value)]);
+}
+
+// The base map shows around the raster (no plain blue globe) until switched
+// off; the sliders set the raster's opacity and the terrain's exaggeration;
+// the button flies back to the raster from the other side of the globe.
+async function checkLayerControls(page, withBaseMap) {
+  check(withBaseMap.plainBlue < 0.01, `the base map covers the globe (${(100 * withBaseMap.plainBlue).toFixed(1)} % plain blue)`);
+  await page.locator("#basemap-switch").uncheck();
+  await page.waitForTimeout(1000);
+  const without = await screenshotColours(page, await page.screenshot());
+  check(without.plainBlue > 0.05, `without the base map the globe is plain blue (${(100 * without.plainBlue).toFixed(1)} %)`);
+  await page.locator("#basemap-switch").check();
+  await slide(page, "opacity", 0.25);
+  await slide(page, "exaggeration", 3);
+  const state = await page.evaluate(() => ({ alpha: window.goraLayers.raster.alpha,
+    exaggeration: window.goraWidget.scene.verticalExaggeration }));
+  check(state.alpha === 0.25 && state.exaggeration === 3, `the sliders set opacity and exaggeration (${JSON.stringify(state)})`);
+  await slide(page, "opacity", 1);
+  await slide(page, "exaggeration", 1);
+  await page.evaluate(() => window.goraWidget.camera.setView({
+    destination: Cesium.Cartesian3.fromDegrees(-170, -40, 2e7) }));
+  await page.locator("#fly-back").click();
+  await page.waitForFunction(() => window.goraStatus.flown, null, { timeout: 30_000 });
+  const back = await page.evaluate(async () => {
+    const b = (await (await fetch("api/description")).json()).imagery.wgs84Bounds;
+    const camera = window.goraWidget.camera.positionCartographic;
+    return { lon: Cesium.Math.toDegrees(camera.longitude), west: b.west, east: b.east };
+  });
+  check(back.lon > back.west - 1 && back.lon < back.east + 1, `the button flies back to the raster (camera at ${back.lon.toFixed(2)} E)`);
+  await waitForTiles(page);
 }
 
 async function checkNoWebGlMessage(context, baseUrl) {

@@ -37,7 +37,8 @@ protected:
         const gora::Globals globals{KR_MODULE_DIR};
         m_imagery = std::make_unique<gora::Accessor>(gora::OpenSource(globals, {m_dir.File("image.tif"), ""}));
         m_terrain = std::make_unique<gora::Accessor>(gora::OpenSource(globals, {m_dir.File("dem.tif"), ""}));
-        m_server = std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, **m_terrain}, m_dir.File("web"));
+        m_server =
+            std::make_unique<gora::TileServer>(gora::ServedRasters{**m_imagery, &**m_terrain}, m_dir.File("web"));
         m_port = m_server->Bind(0);
         ASSERT_GT(m_port, 0);
         m_listener = std::thread([this] { m_server->Listen(); });
@@ -118,6 +119,12 @@ TEST_F(ServeTest, DescriptionGivesEachRastersBounds)
     // Both describe as gora info does; the eastern edges tell the two rasters apart.
     EXPECT_NEAR(description["imagery"]["wgs84Bounds"]["east"].get<double>(), 20.0, 1e-9);
     EXPECT_NEAR(description["terrain"]["wgs84Bounds"]["east"].get<double>(), 15.0, 1e-9);
+    // An image is not its own terrain; the DEM is.
+    EXPECT_FALSE(gora::HoldsElevation(**m_imagery));
+    EXPECT_TRUE(gora::HoldsElevation(**m_terrain));
+    // A second server cannot take the port the first one listens on.
+    gora::TileServer second(gora::ServedRasters{**m_imagery, nullptr}, m_dir.File("web"));
+    EXPECT_EQ(second.Bind(m_port), -1);
 }
 
 // Level 0 has columns 0 and 1 and row 0 only; level 29 is the finest.

@@ -1,7 +1,10 @@
 // info, to-source, prj: what the module makes of a file.
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <map>
+
+#include <gdal_priv.h>
 
 #include "GoraCommands.h"
 
@@ -17,6 +20,72 @@ json Pair(double a, double b)
     return {JsonNumber(a), JsonNumber(b)};
 }
 
+const std::map<int, std::string> kDataFormats = {{0, "none"},   {1, "Byte"},    {2, "Int16"},
+                                                 {3, "UInt16"}, {4, "Float32"}, {5, "Int32"},
+                                                 {6, "UInt32"}, {7, "CInt32"},  {8, "Float64"}};
+const std::map<int, std::string> kPixelFormats = {{0, "other"},        {22, "32-bit integer"}, {53, "8-bit"},
+                                                  {54, "16-bit"},      {57, "32-bit complex"}, {58, "32-bit float"},
+                                                  {59, "64-bit float"}};
+const std::map<int, std::string> kCoordinateKinds = {
+    {0, "no usable coordinate system"}, {1, "geographic"}, {2, "projected"}};
+
+std::string NameOf(const std::map<int, std::string>& names, int code)
+{
+    const auto found = names.find(code);
+    return found == names.end() ? "unknown" : found->second;
+}
+
+bool InsideTheGlobe(const KRRect2d& r)
+{
+    return std::fabs(r.left) <= 180.0 && std::fabs(r.right) <= 180.0 && std::fabs(r.top) <= 90.0 &&
+           std::fabs(r.bottom) <= 90.0;
+}
+
+//! How the module treats a raster whose coordinates it cannot carry to WGS84.
+std::string Treatment(int kind)
+{
+    if (kind == 1)
+        return "the module takes its source units for WGS84 degrees";
+    if (kind == 2)
+        return "the module has no conversion to WGS84 and puts source units where degrees belong";
+    return "the module delivers no tiles";
+}
+
+} // namespace
+
+bool HasUsableCoordinates(KRRasterDataAccessor& a)
+{
+    return a.GetProjType() != 0 && InsideTheGlobe(a.GetLatLonBounds().GetGeoBounds());
+}
+
+std::string CoordinateProblem(KRRasterDataAccessor& a)
+{
+    const bool none = a.ExportProjectionRefToWkt().IsEmpty();
+    if (HasUsableCoordinates(a))
+        return none ? "the file has no coordinate system; the module takes its units for WGS84 degrees, which its "
+                      "bounds fit"
+                    : "";
+    return std::string(none ? "the file has no coordinate system"
+                            : "its coordinate system cannot be carried to WGS84 (by PROJ)") +
+           ": " + Treatment(a.GetProjType()) +
+           ", so its WGS84 bounds, tiles and point conversions mean nothing; give a system with --proj4";
+}
+
+namespace {
+
+//! What GDAL says of the file that the accessor does not: band details, what
+//! the bands show and where the value range comes from.
+json GdalSide(const std::string& file)
+{
+    GDALDatasetUniquePtr dataset = OpenWithGdal(file);
+    if (!dataset) // an NSDTF-DEM grid, read by the module alone
+        return {{"colours", "elevation grid"}, {"valueRangeSource", "the grid's values"}, {"bandDetails", nullptr}};
+    const std::string rangeSource = RangeSource(*dataset);
+    return {{"colours", ColoursOf(*dataset)},
+            {"valueRangeSource", rangeSource.empty() ? json(nullptr) : json(rangeSource)},
+            {"bandDetails", BandDetails(*dataset)}};
+}
+
 } // namespace
 
 //! The description with stable keys; the text report is made from it.
@@ -24,15 +93,20 @@ json Describe(KRRasterDataAccessor& a)
 {
     bool hasNoData = false;
     const double noData = a.GetNoDataValue(hasNoData);
-    return {
+    const std::string problem = CoordinateProblem(a);
+    json description = {
         {"file", a.GetFileName().Cstr()},
         {"valid", a.IsValid()},
         {"width", a.GetWidth()},
         {"height", a.GetHeight()},
         {"bands", a.GetBandCount()},
         {"dataFormat", static_cast<int>(a.GetRasterDataFormat())},
+        {"dataFormatName", NameOf(kDataFormats, a.GetRasterDataFormat())},
         {"pixelFormat", static_cast<int>(a.GetPixelFormat())},
+        {"pixelFormatName", NameOf(kPixelFormats, a.GetPixelFormat())},
         {"coordinateKind", a.GetProjType()},
+        {"usableCoordinates", HasUsableCoordinates(a)},
+        {"coordinateWarning", problem.empty() ? json(nullptr) : json(problem)},
         {"sourceBounds", JsonRect(a.GetSrcBounds().GetGeoBounds())},
         {"wgs84Bounds", JsonRect(a.GetLatLonBounds().GetGeoBounds())},
         {"resolution", Pair(a.GetResX(), a.GetResY())},
@@ -46,25 +120,11 @@ json Describe(KRRasterDataAccessor& a)
           {"proj4", a.ExportProjectionRefToProj4().Cstr()},
           {"esri", a.ExportProjToEsriPrj().Cstr()}}},
     };
+    description.update(GdalSide(a.GetFileName().Cstr()));
+    return description;
 }
 
 namespace {
-
-std::string Named(const std::map<int, std::string>& names, const json& code)
-{
-    const auto found = names.find(code.get<int>());
-    return std::to_string(code.get<int>()) + " (" + (found == names.end() ? "unknown" : found->second) + ")";
-}
-
-const std::map<int, std::string> kDataFormats = {
-    {0, "none"},         {1, "unsigned 8-bit"}, {2, "signed 16-bit"},   {3, "unsigned 16-bit"},
-    {4, "32-bit float"}, {5, "signed 32-bit"},  {6, "unsigned 32-bit"}, {7, "8-byte complex integer"},
-    {8, "64-bit float"}};
-const std::map<int, std::string> kPixelFormats = {{0, "other"},        {22, "32-bit integer"}, {53, "8-bit"},
-                                                  {54, "16-bit"},      {57, "32-bit complex"}, {58, "32-bit float"},
-                                                  {59, "64-bit float"}};
-const std::map<int, std::string> kCoordinateKinds = {
-    {0, "no usable coordinate system"}, {1, "geographic"}, {2, "projected"}};
 
 std::string Num(const json& v)
 {
@@ -92,6 +152,43 @@ void Block(const std::string& label, const json& text)
     std::cout << label << "\n    " << (s.empty() ? "(none)" : s) << "\n";
 }
 
+std::string ValueRangeText(const json& d)
+{
+    if (d["valueRange"].is_null())
+        return "unknown";
+    const std::string source = d["valueRangeSource"].is_null() ? "" : d["valueRangeSource"].get<std::string>();
+    return Num(d["valueRange"][0]) + " to " + Num(d["valueRange"][1]) + (source.empty() ? "" : " (" + source + ")") +
+           "; ramps and stretches use it unless --range replaces it";
+}
+
+std::string StatisticsText(const json& s)
+{
+    if (s.is_null())
+        return "no statistics";
+    return "min " + Num(s["min"]) + ", max " + Num(s["max"]) + ", mean " + Num(s["mean"]) + ", std dev " +
+           Num(s["stdDev"]) + " (" + s["source"].get<std::string>() + ")";
+}
+
+std::string OverviewsText(const json& overviews)
+{
+    std::string text;
+    for (const json& o : overviews)
+        text += (text.empty() ? "" : ", ") + std::to_string(o[0].get<int>()) + " x " + std::to_string(o[1].get<int>());
+    return text.empty() ? "none" : text;
+}
+
+std::string BandText(const json& b)
+{
+    const std::string description = b["description"].get<std::string>();
+    return b["type"].get<std::string>() + ", " + b["colour"].get<std::string>() +
+           (description.empty() ? "" : ", \"" + description + "\"") +
+           (b["paletteEntries"].is_null()
+                ? ""
+                : ", palette of " + std::to_string(b["paletteEntries"].get<int>()) + " entries") +
+           (b["noData"].is_null() ? "" : ", no data " + Num(b["noData"])) + "; " + StatisticsText(b["statistics"]) +
+           "; overviews " + OverviewsText(b["overviews"]);
+}
+
 //! A readable report in the manner of gdalinfo.
 void PrintReport(const json& d)
 {
@@ -99,19 +196,25 @@ void PrintReport(const json& d)
     Line("Opened:", d["valid"].get<bool>() ? "yes" : "no");
     Line("Size:", std::to_string(d["width"].get<long long>()) + " x " + std::to_string(d["height"].get<long long>()) +
                       " pixels, " + std::to_string(d["bands"].get<int>()) + " band(s)");
-    Line("Sample format:", Named(kDataFormats, d["dataFormat"]));
-    Line("Pixel format:", Named(kPixelFormats, d["pixelFormat"]));
-    Line("Coordinates:", Named(kCoordinateKinds, d["coordinateKind"]));
+    Line("Sample format:", d["dataFormatName"].get<std::string>());
+    Line("Colours:", d["colours"].get<std::string>());
+    Line("Pixel format:", d["pixelFormatName"].get<std::string>());
+    Line("Coordinates:", NameOf(kCoordinateKinds, d["coordinateKind"].get<int>()));
+    if (!d["coordinateWarning"].is_null())
+        Line("Warning:", d["coordinateWarning"].get<std::string>());
     Line("Source bounds:", Bounds(d["sourceBounds"]));
-    Line("WGS84 bounds:", Bounds(d["wgs84Bounds"]));
-    Line("Resolution:", Num(d["resolution"][0]) + " x " + Num(d["resolution"][1]) + " source units per pixel step");
+    Line("WGS84 bounds:", d["usableCoordinates"].get<bool>() ? Bounds(d["wgs84Bounds"]) : "none (see the warning)");
+    Line("Pixel size:", Num(d["pixelSize"][0]) + " x " + Num(d["pixelSize"][1]) +
+                            " source units (the step from one pixel to the next)");
+    Line("Resolution:", Num(d["resolution"][0]) + " x " + Num(d["resolution"][1]) +
+                            " source units (the bounds' span over pixels - 1, as the module reckons it)");
     Line("WGS84 resolution:",
-         Num(d["wgs84Resolution"][0]) + " x " + Num(d["wgs84Resolution"][1]) + " degrees per pixel step");
-    Line("Pixel size:", Num(d["pixelSize"][0]) + " x " + Num(d["pixelSize"][1]));
+         Num(d["wgs84Resolution"][0]) + " x " + Num(d["wgs84Resolution"][1]) + " degrees (the same, in WGS84)");
     Line("Row order:", d["northRowFirst"].get<bool>() ? "first row at the north edge" : "first row at the south edge");
     Line("No data:", d["noData"].is_null() ? "none" : Num(d["noData"]));
-    Line("Value range:",
-         d["valueRange"].is_null() ? "unknown" : Num(d["valueRange"][0]) + " to " + Num(d["valueRange"][1]));
+    Line("Value range:", ValueRangeText(d));
+    for (const json& band : d["bandDetails"].is_array() ? d["bandDetails"] : json::array())
+        Line("Band " + std::to_string(band["band"].get<int>()) + ":", BandText(band));
     Block("Projection (WKT):", d["projection"]["wkt"]);
     Block("Projection (Proj4):", d["projection"]["proj4"]);
     Block("Projection (ESRI):", d["projection"]["esri"]);
@@ -152,9 +255,14 @@ void AddToSource(CLI::App& app, const Globals& globals)
     AddPointOption(*cmd, args->at, "the point")->required();
     cmd->add_flag("--json", args->json, "print {\"x\": X, \"y\": Y}");
     cmd->callback([&globals, args] {
+        const KRPoint3d at = LonLat(args->at);
         Accessor a = OpenSource(globals, args->source);
-        KRPoint3d out;
-        a->WGS84PtToSrcPt(KRPoint3d(args->at[0], args->at[1], 0.0), out);
+        if (!HasUsableCoordinates(*a))
+            throw Error(args->source.raster, "cannot convert the point: " + CoordinateProblem(*a));
+        KRPoint3d out(std::nan(""), std::nan(""), 0.0);
+        a->WGS84PtToSrcPt(at, out);
+        if (!std::isfinite(out.x) || !std::isfinite(out.y))
+            throw Error(args->source.raster, "the point cannot be carried into the raster's coordinate system");
         const json xy = {{"x", JsonNumber(out.x)}, {"y", JsonNumber(out.y)}};
         if (args->json)
             std::cout << xy.dump(2) << "\n";

@@ -1,4 +1,4 @@
-// pixels, reproject, dem2tif: direct reads and raster output.
+// pixels, reproject: direct reads and raster output.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -7,8 +7,7 @@
 #include <iostream>
 #include <map>
 
-#include <cpl_progress.h>
-#include <gdal.h>
+#include <gdal_priv.h>
 
 #include "GoraCommands.h"
 
@@ -56,13 +55,16 @@ double SampleAt(const unsigned char* p, enumRasterDataFromat format)
     }
 }
 
-//! Rows [r0, r1] and columns [c0, c1] as the host names them (inclusive).
+//! Rows r0 to r1 (listed in that order, either way round) and columns [c0, c1]
+//! as the host names them, inclusive.
 struct PixelBlock {
     std::vector<int> rows;
     std::vector<int> cols;
 
+    int Low() const { return std::min(rows[0], rows[1]); }
+    int High() const { return std::max(rows[0], rows[1]); }
     int Width() const { return cols[1] - cols[0] + 1; }
-    int Height() const { return rows[1] - rows[0] + 1; }
+    int Height() const { return High() - Low() + 1; }
 };
 
 //! Every band of every pixel of a multi-band buffer, rows as the buffer holds them.
@@ -116,10 +118,10 @@ struct PixelsArgs {
 void CheckBlock(KRRasterDataAccessor& a, const PixelsArgs& args)
 {
     const PixelBlock& b = args.block;
-    const auto inside = [](const std::vector<int>& range, std::uint64_t size) {
-        return range[0] >= 0 && range[0] <= range[1] && static_cast<std::uint64_t>(range[1]) < size;
+    const auto inside = [](int low, int high, std::uint64_t size) {
+        return low >= 0 && low <= high && static_cast<std::uint64_t>(high) < size;
     };
-    if (!inside(b.rows, a.GetHeight()) || !inside(b.cols, a.GetWidth()))
+    if (!inside(b.Low(), b.High(), a.GetHeight()) || !inside(b.cols[0], b.cols[1], a.GetWidth()))
         throw Error(args.source.raster, "the block lies outside the raster's " + std::to_string(a.GetHeight()) +
                                             " rows and " + std::to_string(a.GetWidth()) + " columns");
     if (static_cast<long long>(b.Width()) * b.Height() > kMostBlockPixels)
@@ -128,14 +130,35 @@ void CheckBlock(KRRasterDataAccessor& a, const PixelsArgs& args)
         throw Error(args.source.raster, "has no band " + std::to_string(args.band));
 }
 
-//! Host row numbers of the buffer's rows: the buffer always holds GDAL's
-//! top row first, and the host counts rows up from the bottom when the row flag is set.
-json RowNumbers(KRRasterDataAccessor& a, const PixelBlock& b, bool flip)
+//! The host rows in the order asked, each with its row of the buffer: the
+//! buffer always holds GDAL's top row first, and the host counts rows up from
+//! the bottom when the row flag is set.
+std::vector<std::pair<int, int>> RowsAsked(KRRasterDataAccessor& a, const PixelBlock& b, bool flip)
 {
     const bool upward = a.IsDataReverse() != flip;
+    std::vector<std::pair<int, int>> rows;
+    for (int k = 0; k < b.Height(); ++k) {
+        const int row = b.rows[0] <= b.rows[1] ? b.Low() + k : b.High() - k;
+        rows.emplace_back(row, upward ? b.High() - row : row - b.Low());
+    }
+    return rows;
+}
+
+//! The buffer's rows in the order asked.
+json InOrder(const json& bufferRows, const std::vector<std::pair<int, int>>& asked)
+{
+    json rows = json::array();
+    for (const auto& [row, index] : asked)
+        rows.push_back(static_cast<size_t>(index) < bufferRows.size() ? bufferRows[static_cast<size_t>(index)]
+                                                                      : json(nullptr));
+    return rows;
+}
+
+json RowNumbers(const std::vector<std::pair<int, int>>& asked)
+{
     json numbers = json::array();
-    for (int k = 0; k < b.Height(); ++k)
-        numbers.push_back(upward ? b.rows[1] - k : b.rows[0] + k);
+    for (const auto& [row, index] : asked)
+        numbers.push_back(row);
     return numbers;
 }
 
@@ -147,19 +170,19 @@ json ReadBlock(KRRasterDataAccessor& a, const PixelsArgs& args)
     const double noData = a.GetNoDataValue(hasNoData);
     KRPixelDataMultiBand values(b.Width(), b.Height(), a.GetBandCount(), a.GetRasterDataFormat(), hasNoData, noData,
                                 1.0);
-    if (!a.ReadPixels(values, b.rows[0], b.rows[1], b.cols[0], b.cols[1], flip))
+    if (!a.ReadPixels(values, b.Low(), b.High(), b.cols[0], b.cols[1], flip))
         throw Error(args.source.raster, "the module read no pixels");
-    json out = {{"rows", RowNumbers(a, b, flip)},
+    const std::vector<std::pair<int, int>> asked = RowsAsked(a, b, flip);
+    json out = {{"rows", RowNumbers(asked)},
                 {"columns", {b.cols[0], b.cols[1]}},
                 {"bands", a.GetBandCount()},
                 {"dataFormat", static_cast<int>(a.GetRasterDataFormat())},
-                {"values", BufferJson(values)}};
+                {"values", InOrder(BufferJson(values), asked)}};
     if (args.colors) {
-        const std::unique_ptr<KRPixelDataMultiBand> colors(
-            a.ReadColors(b.rows[0], b.rows[1], b.cols[0], b.cols[1], flip));
+        const std::unique_ptr<KRPixelDataMultiBand> colors(a.ReadColors(b.Low(), b.High(), b.cols[0], b.cols[1], flip));
         if (!colors)
             throw Error(args.source.raster, "the module read no colours");
-        out["colors"] = BufferJson(*colors);
+        out["colors"] = InOrder(BufferJson(*colors), asked);
     }
     return out;
 }
@@ -170,8 +193,8 @@ void AddPixels(CLI::App& app, const Globals& globals)
     auto args = std::make_shared<PixelsArgs>();
     AddSource(*cmd, args->source);
     cmd->add_option("--rows", args->block.rows,
-                    "FIRST LAST row, inclusive; counted up from the bottom when the first row is the north one "
-                    "(unless --flip), as the host counts")
+                    "FIRST LAST row, inclusive, listed in that order; counted up from the bottom when the first "
+                    "row is the north one (unless --flip), as the host counts")
         ->expected(2)
         ->required();
     cmd->add_option("--cols", args->block.cols, "FIRST LAST column, inclusive")->expected(2)->required();
@@ -181,8 +204,7 @@ void AddPixels(CLI::App& app, const Globals& globals)
     cmd->add_flag("--json", args->json, "print one JSON object");
     AddDisplayOptions(*cmd, args->display);
     cmd->callback([&globals, args] {
-        Accessor a = OpenSource(globals, args->source);
-        ApplyDisplay(a, args->display);
+        Accessor a = OpenForDisplay(globals, args->source, args->display);
         CheckBlock(*a, *args);
         const json out = ReadBlock(*a, *args);
         if (args->json) {
@@ -239,6 +261,25 @@ int DefinitionKind(std::string& definition, const std::string& kind)
     throw CLI::ValidationError("--to", "cannot tell what kind of definition this is; name it with --kind");
 }
 
+//! The driver the module picks by extension (.tif, .img, else the extension as
+//! a GDAL driver's name; an unknown one silently makes a GeoTIFF), refused
+//! when GDAL has no such driver that creates files.
+void CheckRasterFormat(const std::string& output)
+{
+    const std::string ext = std::filesystem::path(output).extension().string();
+    const std::string name = ext.size() > 1 ? ext.substr(1) : "";
+    for (const char* known : {".tif", ".tiff", ".img"}) {
+        if (ext.size() == std::strlen(known) && StartsWithNoCase(ext, known))
+            return;
+    }
+    GDALAllRegister();
+    GDALDriver* driver = name.empty() ? nullptr : GetGDALDriverManager()->GetDriverByName(name.c_str());
+    if (driver == nullptr || driver->GetMetadataItem(GDAL_DCAP_CREATE) == nullptr)
+        throw Error(output, "unknown output format \"" + ext +
+                                "\": the extension names it (.tif, .img, or the name of a GDAL driver that "
+                                "creates files, such as .gpkg)");
+}
+
 struct ReprojectArgs {
     Source source;
     std::string output;
@@ -261,107 +302,16 @@ void AddReproject(CLI::App& app, const Globals& globals)
     cmd->callback([&globals, args] {
         std::string definition = args->to;
         const int kind = DefinitionKind(definition, args->kind);
+        CheckRasterFormat(args->output);
         Accessor a = OpenSource(globals, args->source);
         PendingOutput output(args->output);
-        if (!a->ReprojectImage(KRString(output.TempPath().c_str()), KRString(definition.c_str()), kind,
-                               GDALTermProgress, nullptr))
-            throw Error(args->output, "the module could not reproject into it (unknown system or driver?)");
+        if (!a->ReprojectImage(KRString(output.TempPath().c_str()), KRString(definition.c_str()), kind, TermProgress,
+                               nullptr)) {
+            StopIfInterrupted();
+            throw Error(args->output, "the module could not reproject into it (unknown coordinate system?)");
+        }
         output.Commit();
         std::cout << "wrote " << args->output << "\n";
-    });
-}
-
-// ---------------------------------------------------------------------------
-// dem2tif
-
-constexpr long long kMostOutputPixels = 1LL << 30;
-constexpr long long kStripSamples = 1LL << 20;
-
-//! The WGS84 grid of the output: one pixel centred on each sample step.
-struct OutputGrid {
-    double west = 0.0;
-    double north = 0.0;
-    double step = 0.0;
-    int width = 0;
-    int height = 0;
-};
-
-OutputGrid GridOf(KRRasterDataAccessor& a, const std::string& raster)
-{
-    const KRRect2d bounds = a.GetLatLonBounds().GetGeoBounds();
-    OutputGrid g;
-    g.west = bounds.left;
-    g.north = bounds.top;
-    g.step = a.GetLatLonResX();
-    const double columns = std::round(bounds.Width() / g.step) + 1.0;
-    const double rows = std::round(bounds.Height() / g.step) + 1.0;
-    if (a.GetProjType() == 0 || !(g.step > 0.0) || !std::isfinite(columns) || !std::isfinite(rows) || columns < 1.0 ||
-        rows < 1.0)
-        throw Error(raster, "has no WGS84 extent (give its coordinate system with --proj4)");
-    if (columns * rows > static_cast<double>(kMostOutputPixels))
-        throw Error(raster, "would make a GeoTIFF of more than 2^30 pixels");
-    g.width = static_cast<int>(columns);
-    g.height = static_cast<int>(rows);
-    return g;
-}
-
-//! Rows [y0, y0 + n) of the output, fetched as one terrain rectangle and
-//! turned to GDAL's order (north row first).
-std::vector<float> FetchStrip(KRRasterDataAccessor& a, const OutputGrid& g, int y0, int n, const std::string& raster)
-{
-    KRTerrainData grid(KRTerrainData::Structure{});
-    grid.SetWidth(g.width);
-    grid.SetHeight(n);
-    grid.SetDataFormat(RDF_Float32);
-    if (!grid.CreateData())
-        throw Error(raster, "cannot allocate a strip of the output");
-    const KRRect2d rect(g.west, g.north - y0 * g.step, g.west + (g.width - 1) * g.step,
-                        g.north - (y0 + n - 1) * g.step);
-    if (a.FetchTerrainData(&grid, rect, false) != GetchResult_Delivered)
-        throw Error(raster, "the terrain fetch delivered nothing for rows " + std::to_string(y0) + " to " +
-                                std::to_string(y0 + n - 1));
-    std::vector<float> strip(static_cast<size_t>(g.width) * static_cast<size_t>(n));
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < g.width; ++c)
-            strip[static_cast<size_t>(r) * static_cast<size_t>(g.width) + static_cast<size_t>(c)] =
-                static_cast<float>(grid.GetValue(n - 1 - r, c));
-    }
-    return strip;
-}
-
-struct Dem2TifArgs {
-    Source source;
-    std::string tif;
-};
-
-void AddDem2Tif(CLI::App& app, const Globals& globals)
-{
-    auto* cmd = app.add_subcommand(
-        "dem2tif", "turn an elevation file into a WGS84 Float32 GeoTIFF through the module's terrain fetch");
-    auto args = std::make_shared<Dem2TifArgs>();
-    AddSource(*cmd, args->source);
-    AddOutputFile(*cmd, args->tif, "tif", "GeoTIFF file to write");
-    cmd->callback([&globals, args] {
-        Accessor dem = OpenSource(globals, args->source);
-        const OutputGrid g = GridOf(*dem, args->source.raster);
-        PendingOutput output(args->tif);
-        Accessor tif = NewAccessor(globals);
-        if (!tif->CreateRasterFile(KRString(output.TempPath().c_str()), g.width, g.height, g.step, g.west - g.step / 2,
-                                   g.north + g.step / 2, 1, GDT_Float32, false))
-            throw Error(args->tif, "the module could not create the GeoTIFF");
-        const int stripRows = static_cast<int>(std::clamp<long long>(kStripSamples / g.width, 1, g.height));
-        Progress progress((g.height + stripRows - 1) / stripRows, 16);
-        for (int y0 = 0; y0 < g.height; y0 += stripRows) {
-            const int n = std::min(stripRows, g.height - y0);
-            std::vector<float> strip = FetchStrip(*dem, g, y0, n, args->source.raster);
-            if (!tif->WriteRasterFile(0, y0, g.width, n, strip.data()))
-                throw Error(args->tif, "the module could not write rows " + std::to_string(y0));
-            progress.Step();
-        }
-        tif->Close(); // flushes the GeoTIFF
-        output.Commit();
-        std::cout << "wrote " << args->tif << " (" << g.width << " x " << g.height << ", " << g.step
-                  << " degrees per pixel)\n";
     });
 }
 
@@ -371,7 +321,6 @@ void AddDirectCommands(CLI::App& app, const Globals& globals)
 {
     AddPixels(app, globals);
     AddReproject(app, globals);
-    AddDem2Tif(app, globals);
 }
 
 } // namespace gora

@@ -18,7 +18,6 @@ namespace {
 
 constexpr int kImageTileSide = 256;
 constexpr int kTerrainTileSide = 33; // neighbouring grids share their edge samples
-constexpr long long kBigPixels = 4096LL * 4096LL;
 constexpr long long kMostPixels = 1LL << 28;
 constexpr long long kProgressFromTiles = 16;
 
@@ -79,10 +78,22 @@ void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
                    "image (image tiles), relief (terrain tiles, GDAL hillshade) or gray (terrain tiles, grey ramp)")
         ->capture_default_str()
         ->check(CLI::IsMember({"image", "relief", "gray"}));
-    cmd.add_flag("--big", args.big, "allow pictures of more than 4096 x 4096 pixels");
+    AddBigOption(cmd, args.big);
     cmd.add_option("--z-factor", args.zFactor, "vertical exaggeration of the relief")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+}
+
+//! Terrain pictures come from the terrain tiles, which take no display
+//! option; image pictures have no relief to exaggerate.
+void RefuseUnused(const CLI::App& cmd, const RenderArgs& args)
+{
+    if (args.GetKind() == Kind::Image)
+        RefuseOptions(cmd, {"--z-factor"}, "by --as image (only by --as relief)");
+    else
+        RefuseOptions(cmd, DisplayOptionNames(), "by --as " + args.kind + ", made of terrain tiles");
+    if (args.GetKind() == Kind::Gray)
+        RefuseOptions(cmd, {"--z-factor"}, "by --as gray (only by --as relief)");
 }
 
 //! Refuses pictures too big to want (unless asked) or to hold.
@@ -92,16 +103,13 @@ void CheckSize(const TileBlock& block, Kind kind, const RenderArgs& args)
     const long long extra = kind == Kind::Image ? 0 : 1;
     const long long width = block.columns * side + extra;
     const long long height = block.rows * side + extra;
-    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels (" +
-                             std::to_string(block.Count()) + " tiles)";
+    const std::string tiles = " (" + std::to_string(block.Count()) + " tiles)";
     if (block.columns <= 0 || block.rows <= 0)
         throw Error(args.picture.png, "no tile of level " + std::to_string(block.level) + " lies there");
     if (width * height > kMostPixels)
-        throw Error(args.picture.png,
-                    "the picture would be " + size + ", more than gora can hold; choose a lower level");
-    if (width * height > kBigPixels && !args.big)
-        throw Error(args.picture.png,
-                    "the picture would be " + size + "; pass --big to make it, or choose a lower level");
+        throw Error(args.picture.png, "the picture would be " + std::to_string(width) + " x " + std::to_string(height) +
+                                          " pixels" + tiles + ", more than gora can hold; choose a lower level");
+    CheckBig(width, height, tiles + ", or choose a lower level", args.big, args.picture.png);
 }
 
 // ---------------------------------------------------------------------------
@@ -122,22 +130,24 @@ void Paste(const Picture& tile, Picture& joined, int top, int left)
     }
 }
 
-Picture JoinImageTiles(KRRasterDataAccessor& a, const TileBlock& block, bool flip, int& delivered)
+//! Joins the tiles row by row, each row of tiles one strip of the picture.
+int JoinImageTiles(KRRasterDataAccessor& a, const TileBlock& block, bool flip, PictureStrips& picture)
 {
-    Picture joined(block.columns * kImageTileSide, block.rows * kImageTileSide, 4);
+    int delivered = 0;
     Progress progress(block.Count(), kProgressFromTiles);
     for (int j = 0; j < block.rows; ++j) {
+        Picture strip(block.columns * kImageTileSide, kImageTileSide, 4);
         for (int i = 0; i < block.columns; ++i) {
             const ImagePtr image = FetchImageTile(a, block.At(i, j), flip);
             if (image) {
-                Paste(PictureOfImage(*image), joined, j * kImageTileSide, i * kImageTileSide);
+                Paste(PictureOfImage(*image), strip, 0, i * kImageTileSide);
                 ++delivered;
             }
             progress.Step();
         }
+        picture.Write(strip, j * kImageTileSide);
     }
-    DropOpaqueAlpha(joined);
-    return joined;
+    return delivered;
 }
 
 // ---------------------------------------------------------------------------
@@ -286,12 +296,11 @@ Picture ReliefPicture(const JoinedTerrain& t, const KRRect2d& bounds, double zFa
 
 void RenderImage(Accessor& a, const TileBlock& block, const RenderArgs& args)
 {
-    int delivered = 0;
-    const Picture picture = JoinImageTiles(*a, block, args.picture.display.flip, delivered);
+    PictureStrips picture(args.picture.png, block.columns * kImageTileSide, block.rows * kImageTileSide);
+    const int delivered = JoinImageTiles(*a, block, args.picture.display.flip, picture);
     if (delivered == 0)
-        throw Error(args.picture.source.raster,
-                    "no image tile delivered (outside the raster, or no imagery for this source)");
-    SavePicture(picture, args.picture.png);
+        throw Error(args.picture.source.raster, "no image tile: " + NoImageReason(args.picture.source));
+    picture.Finish();
     std::cout << "tiles: " << delivered << " of " << block.Count() << " delivered\n";
 }
 
@@ -334,7 +343,8 @@ void AddMosaic(CLI::App& app, const Globals& globals)
     AddRenderOptions(*cmd, args->render);
     AddTileOptions(*cmd, args->tile, "north-west tile");
     cmd->add_option("--tiles", args->tiles, "tiles along each side")->capture_default_str()->check(CLI::Range(1, 64));
-    cmd->callback([&globals, args] {
+    cmd->callback([cmd, &globals, args] {
+        RefuseUnused(*cmd, args->render);
         Render(globals, args->render, [&](Accessor&) { return BlockFrom(args->tile.Resolve(), args->tiles); });
     });
 }
@@ -352,7 +362,8 @@ void AddRender(CLI::App& app, const Globals& globals)
     AddRenderOptions(*cmd, args->render);
     AddLevelOption(*cmd, args->level);
     AddRectOption(*cmd, args->rect, "--rect", "WEST SOUTH EAST NORTH in WGS84 degrees (default: the raster's bounds)");
-    cmd->callback([&globals, args] {
+    cmd->callback([cmd, &globals, args] {
+        RefuseUnused(*cmd, args->render);
         Render(globals, args->render, [&](Accessor& a) {
             const KRRect2d rect =
                 args->rect.empty() ? a->GetLatLonBounds().GetGeoBounds() : ToRect(args->rect, "--rect");

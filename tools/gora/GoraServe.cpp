@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -143,14 +144,20 @@ struct TileServer::Routes {
         TileRef tile;
         if (!TileOf(req, res, tile))
             return;
-        res.set_content(TerrainTileBytes(rasters.terrain, tile), "application/octet-stream");
+        if (rasters.terrain == nullptr) {
+            res.status = 404;
+            res.set_content("no terrain is served\n", "text/plain");
+            return;
+        }
+        res.set_content(TerrainTileBytes(*rasters.terrain, tile), "application/octet-stream");
         NoStore(res);
     }
 
     void Description(httplib::Response& res) const
     {
-        const nlohmann::json description = {{"imagery", Describe(rasters.imagery)},
-                                            {"terrain", Describe(rasters.terrain)}};
+        const nlohmann::json description = {
+            {"imagery", Describe(rasters.imagery)},
+            {"terrain", rasters.terrain != nullptr ? Describe(*rasters.terrain) : nlohmann::json(nullptr)}};
         res.set_content(description.dump(), "application/json");
         NoStore(res);
     }
@@ -175,6 +182,12 @@ TileServer::TileServer(const ServedRasters& rasters, const std::string& webDir)
         }
     });
     r.server.set_file_extension_and_mimetype_mapping("wasm", "application/wasm");
+    // Without SO_REUSEPORT: a second server on a port in use must fail to bind,
+    // not share the port and answer half the requests.
+    r.server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // The page's folder is the only one served: httplib refuses paths that climb out of it.
     r.server.set_mount_point("/", webDir);
     r.server.set_file_request_handler([](const httplib::Request&, httplib::Response& res) { SendAsIs(res); });
@@ -206,6 +219,14 @@ void TileServer::Stop()
     while (m_bListening && !m_pRoutes->server.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_pRoutes->server.stop();
+}
+
+bool HoldsElevation(KRRasterDataAccessor& raster)
+{
+    if (raster.GetBandCount() != 1)
+        return false;
+    GDALDatasetUniquePtr dataset = OpenWithGdal(raster.GetFileName().Cstr());
+    return !dataset || dataset->GetRasterBand(1)->GetColorTable() == nullptr; // NSDTF-DEM grids hold elevations
 }
 
 namespace {
@@ -240,10 +261,13 @@ void ServeUntilSignalled(TileServer& server, int port)
 
     const int bound = server.Bind(port);
     if (bound < 0)
-        throw Error(std::string(kLoopback) + ":" + std::to_string(port), "cannot listen there");
+        throw Error(std::string(kLoopback) + ":" + std::to_string(port),
+                    "cannot listen there: the port is in use (another gora serve?) or not allowed");
     std::thread waiter([&server, &stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        if (signal == SIGINT)
+            std::cout << "\ngora serve: stopped" << std::endl; // after the ^C the terminal echoes
         server.Stop();
     });
     std::cout << "gora serve: http://" << kLoopback << ":" << bound << "/ (Ctrl-C stops)" << std::endl;
@@ -256,15 +280,23 @@ void ServeUntilSignalled(TileServer& server, int port)
 
 void RunServe(const Globals& globals, const ServeArgs& args)
 {
-    const std::string webDir = args.webDir.empty() ? FindBesideGora(kWebDirName, "share/GORasterAccessorPlugin", "index.html") : args.webDir;
+    const std::string webDir =
+        args.webDir.empty() ? FindBesideGora(kWebDirName, "share/GORasterAccessorPlugin", "index.html") : args.webDir;
     std::error_code ignored;
     if (!fs::exists(fs::path(webDir) / "index.html", ignored))
         throw Error(webDir, "the page is missing (the build makes it when npm is installed)");
-    Accessor imagery = OpenSource(globals, args.source);
-    ApplyDisplay(imagery, args.display);
-    Accessor terrain = OpenSource(globals, args.terrain.empty() ? args.source : Source{args.terrain, ""});
-    ReadTerrainOnce(*terrain);
-    TileServer server({*imagery, *terrain, args.display.flip}, webDir);
+    Accessor imagery = OpenForDisplay(globals, args.source, args.display);
+    std::optional<Accessor> terrain;
+    if (!args.terrain.empty())
+        terrain.emplace(OpenSource(globals, Source{args.terrain, ""}));
+    else if (HoldsElevation(*imagery))
+        terrain.emplace(OpenSource(globals, args.source));
+    else
+        std::cout << "gora serve: " << args.source.raster
+                  << " is an image, not elevations: the globe stays flat (--terrain DEM gives it relief)\n";
+    if (terrain)
+        ReadTerrainOnce(**terrain);
+    TileServer server({*imagery, terrain ? &**terrain : nullptr, args.display.flip}, webDir);
     ServeUntilSignalled(server, args.port);
 }
 
@@ -275,7 +307,8 @@ void AddServeCommands(CLI::App& app, const Globals& globals)
     auto* cmd = app.add_subcommand("serve", "show the raster on a 3-D globe in the browser, at http://127.0.0.1:PORT/");
     auto args = std::make_shared<ServeArgs>();
     AddSource(*cmd, args->source);
-    AddInputFile(*cmd, args->terrain, "--terrain", "elevation raster or NSDTF-DEM file for the terrain (default: RASTER)");
+    AddInputFile(*cmd, args->terrain, "--terrain",
+                 "elevation raster or NSDTF-DEM file for the terrain (default: RASTER)");
     cmd->add_option("--port", args->port, "port on 127.0.0.1; 0 lets the system choose")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();

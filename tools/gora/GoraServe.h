@@ -10,18 +10,23 @@
 
 namespace gora {
 
-//! What the server shows: imagery from one accessor, terrain from another.
-//! Both must stay open and unchanged while the server runs; their fetches run
-//! on the server's threads at the same time, as the host's would.
+//! What the server shows: imagery from one accessor, terrain from another, or
+//! none (null: the page shows the flat ellipsoid). Both must stay open and
+//! unchanged while the server runs; their fetches run on the server's threads
+//! at the same time, as the host's would.
 struct ServedRasters {
     KRC::KRRasterDataAccessor& imagery;
-    KRC::KRRasterDataAccessor& terrain;
+    KRC::KRRasterDataAccessor* terrain;
     bool flip = false; //!< the display option: image tiles through the rectangle fetch with the flip byte
 };
 
 //! The HTTP server on 127.0.0.1: image tiles as PNG, terrain tiles as 33 x 33
 //! floats, both rasters' descriptions as JSON, and the files of the page's
 //! folder; nothing else.
+//! A raster serves as its own terrain when it holds elevations: one band, no
+//! palette. An image (RGB, a palette) would turn its colours into bumps.
+bool HoldsElevation(KRC::KRRasterDataAccessor& raster);
+
 class TileServer {
 public:
     TileServer(const ServedRasters& rasters, const std::string& webDir);
@@ -29,7 +34,8 @@ public:
     TileServer(const TileServer&) = delete;
     TileServer& operator=(const TileServer&) = delete;
 
-    //! Port 0 lets the system choose. Returns the port bound, or -1.
+    //! Port 0 lets the system choose. Returns the port bound, or -1 (also
+    //! when another server listens there already).
     int Bind(int port);
     //! Answers requests until Stop; false when it could not run.
     bool Listen();

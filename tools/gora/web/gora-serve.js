@@ -1,12 +1,14 @@
-// The globe page of gora serve: our image tiles as the imagery layer, our
-// terrain tiles as a heightmap terrain, both on the same WGS84 tiling as the host.
+// The globe page of gora serve: our image tiles as an imagery layer over
+// CesiumJS's own offline world image (Natural Earth II), our terrain tiles as a
+// heightmap terrain, both on the same WGS84 tiling as the host; layer controls
+// for the base map, the raster's opacity and the terrain's exaggeration.
 "use strict";
 
 const TERRAIN_SAMPLES = 33;
 const IMAGE_TILE_PIXELS = 256;
 
 // What the browser test waits for and checks; also handy in the console.
-const goraStatus = { started: false, flown: false, tilesLoaded: false, error: null };
+const goraStatus = { started: false, flown: false, tilesLoaded: false, error: null, terrain: false };
 window.goraStatus = goraStatus;
 
 function showMessage(text) {
@@ -132,13 +134,54 @@ function trackCursor(widget, log) {
   }, Cesium.ScreenSpaceEventType.MOUSE_MOVE);
 }
 
+// Without terrain from the server (an image is not its own relief) the globe
+// stays flat and the switch says so.
 function wireTerrainSwitch(widget, terrain, restartLoading) {
   const flat = new Cesium.EllipsoidTerrainProvider();
   const toggle = document.getElementById("terrain-switch");
+  if (!terrain) {
+    toggle.checked = false;
+    toggle.disabled = true;
+    toggle.parentElement.title = "the raster holds no elevations; gora serve --terrain DEM gives the globe relief";
+    return;
+  }
   toggle.addEventListener("change", () => {
     widget.terrainProvider = toggle.checked ? terrain : flat;
     restartLoading();
   });
+}
+
+// A control's input event, with a frame afterwards (frames come only on request).
+function onInput(widget, id, apply) {
+  const control = document.getElementById(id);
+  const update = () => {
+    apply(control);
+    widget.scene.requestRender();
+  };
+  control.addEventListener("input", update);
+  control.addEventListener("change", update);
+  update();
+}
+
+function wireLayerControls(widget, baseLayer, rasterLayer, description) {
+  onInput(widget, "basemap-switch", (control) => {
+    baseLayer.show = control.checked;
+  });
+  onInput(widget, "opacity", (control) => {
+    rasterLayer.alpha = Number(control.value);
+    document.getElementById("opacity-value").textContent = `${Math.round(100 * rasterLayer.alpha)} %`;
+  });
+  onInput(widget, "exaggeration", (control) => {
+    widget.scene.verticalExaggeration = Number(control.value);
+    document.getElementById("exaggeration-value").textContent = `${widget.scene.verticalExaggeration} x`;
+  });
+  document.getElementById("fly-back").addEventListener("click", () => flyToRaster(widget, description));
+}
+
+// CesiumJS's small world image, shipped with it and served from the page's folder.
+function makeBaseLayer() {
+  const url = Cesium.buildModuleUrl("Assets/Textures/NaturalEarthII");
+  return Cesium.ImageryLayer.fromProviderAsync(Cesium.TileMapServiceImageryProvider.fromUrl(url));
 }
 
 // Loaded means the flight is over and the globe's load queue stayed empty for
@@ -161,6 +204,7 @@ function watchLoading(widget) {
 
 // Looks at the raster from the south at an angle, so that relief shows.
 function flyToRaster(widget, description) {
+  goraStatus.flown = false;
   const sphere = Cesium.BoundingSphere.fromRectangle3D(boundsRectangle(description));
   widget.camera.flyToBoundingSphere(sphere, {
     offset: new Cesium.HeadingPitchRange(0, Cesium.Math.toRadians(-40), sphere.radius * 2.4),
@@ -191,17 +235,23 @@ async function start() {
 
   const tilingScheme = new Cesium.GeographicTilingScheme();
   const log = new TileLog(tilingScheme);
-  const terrain = makeTerrain(tilingScheme, log);
+  const terrain = description.terrain ? makeTerrain(tilingScheme, log) : undefined;
+  const baseLayer = makeBaseLayer();
   const widget = new Cesium.CesiumWidget("globe", {
-    baseLayer: makeImagery(description.imagery, tilingScheme, log),
-    terrainProvider: terrain,
+    baseLayer,
+    terrainProvider: terrain ?? new Cesium.EllipsoidTerrainProvider(),
     msaaSamples: 1,
     // Frames only when something changed: a software renderer keeps its CPU for loading tiles.
     requestRenderMode: true,
   });
+  const rasterLayer = makeImagery(description.imagery, tilingScheme, log);
+  widget.imageryLayers.add(rasterLayer);
   goraStatus.started = true;
+  goraStatus.terrain = Boolean(terrain);
   window.goraWidget = widget;
+  window.goraLayers = { base: baseLayer, raster: rasterLayer };
   wireTerrainSwitch(widget, terrain, watchLoading(widget));
+  wireLayerControls(widget, baseLayer, rasterLayer, description.imagery);
   trackCursor(widget, log);
   flyToRaster(widget, description.imagery);
 }
