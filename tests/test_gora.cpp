@@ -247,9 +247,17 @@ TEST_F(GoraTest, ReliefIsLitFromTheNorthWestAndGrayRunsFromFootToSummit)
     const Png got = krtest::ReadPng(m_png);
     EXPECT_EQ(got.At(32, 32)[0], 255);
     EXPECT_LT(got.At(1, 1)[0], 10);
-    std::smatch seam; // neighbouring tiles of the module agree on their shared edges
-    ASSERT_TRUE(std::regex_search(gray.out, seam, std::regex("shared edge samples ([^\\s]+)"))) << gray.out;
-    EXPECT_EQ(std::stod(seam[1]), 0.0);
+    // Neighbouring tiles agree on their shared edges: here in both modes; on a real DEM at a level where the
+    // window is reduced, only in accurate mode, gora's default.
+    const std::string dem = std::string(KR_SAMPLE_DIR) + "/hef_srtm.tif";
+    for (const auto& [args, agree] :
+         {std::pair{gray, true},
+          {Run({"render", dem, "OUT", "--level", "10", "--as", "gray"}), true},
+          {Run({"render", dem, "OUT", "--level", "10", "--as", "gray", "--no-accurate"}), false}}) {
+        std::smatch seam;
+        ASSERT_TRUE(std::regex_search(args.out, seam, std::regex("shared edge samples ([^\\s]+)"))) << args.out;
+        EXPECT_EQ(std::stod(seam[1]) == 0.0, agree) << seam[1];
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -266,7 +274,7 @@ TEST_F(GoraTest, InfoDescribesTheRaster)
     const json got = json::parse(run.out);
     const json want = json::parse(R"({"width": 40, "height": 20, "bands": 1, "dataFormat": 2, "coordinateKind": 2,
         "northRowFirst": true, "noData": -9999, "valueRange": [0, 58], "dataFormatName": "Int16", "colours": "grey",
-        "usableCoordinates": true, "valueRangeSource": "computed from the pixels",
+        "usableCoordinates": true, "valueRangeSource": "computed from the pixels", "accurateMode": true,
         "sourceBounds": {"west": 350000, "south": 5095000, "east": 360000, "north": 5100000}})");
     for (const auto& [key, value] : want.items())
         EXPECT_EQ(got[key], value) << key;
@@ -277,6 +285,7 @@ TEST_F(GoraTest, InfoDescribesTheRaster)
     EXPECT_EQ(band["overviews"], json::array());
     const Result none = Run({"info", "--json", "NOCRS"});
     EXPECT_EQ(json::parse(none.out)["usableCoordinates"], false) << none.err;
+    EXPECT_EQ(json::parse(Run({"info", "--json", "--no-accurate", raster}).out)["accurateMode"], false);
     EXPECT_TRUE(std::regex_match(Run({"--version"}).out, std::regex("gora \\d+\\.\\d+\\.\\d+\n")));
     // GDAL carries the edges into degrees; the module's own densification differs by far less than 1e-6.
     OGRSpatialReference utm;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <cpl_conv.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
 
 #include "GoraOptions.h"
@@ -79,12 +81,19 @@ Accessor NewAccessor(const Globals& globals)
     return accessor;
 }
 
+bool AccurateModeAsked()
+{
+    return CPLTestBool(CPLGetConfigOption("GORA_ACCURATE", "NO"));
+}
+
 Accessor OpenSource(const Globals& globals, const Source& source)
 {
     VSIStatBufL stat;
     if (VSIStatL(source.raster.c_str(), &stat) != 0)
         throw Error(source.raster, "no such file");
     Accessor accessor = NewAccessor(globals);
+    // The module reads the mode when it opens a raster; gora asks for accurate mode unless told not to.
+    CPLSetConfigOption("GORA_ACCURATE", source.noAccurate ? "NO" : "YES");
     if (!accessor->OpenForRead(KRString(source.raster.c_str())))
         throw Error(source.raster, "not a raster that GDAL or the NSDTF-DEM reader can open");
     if (!source.proj4.empty() && !accessor->ImportProjectionRefFromProj4(source.proj4.c_str()))

@@ -71,8 +71,12 @@ Accessor NewAccessor(const Globals& globals);
 //! The raster a command reads, and a coordinate system to import after opening.
 struct Source {
     std::string raster;
-    std::string proj4; //!< for sources the module cannot place (metric NSDTF-DEM files)
+    std::string proj4;       //!< for sources the module cannot place (metric NSDTF-DEM files)
+    bool noAccurate = false; //!< open in the module's default geometry instead of its accurate mode
 };
+
+//! Whether the module was asked for accurate mode when the last source was opened.
+bool AccurateModeAsked();
 
 //! A new accessor with the source open; throws Error naming the file.
 Accessor OpenSource(const Globals& globals, const Source& source);

@@ -107,6 +107,7 @@ json Describe(KRRasterDataAccessor& a)
         {"coordinateKind", a.GetProjType()},
         {"usableCoordinates", HasUsableCoordinates(a)},
         {"coordinateWarning", problem.empty() ? json(nullptr) : json(problem)},
+        {"accurateMode", AccurateModeAsked()},
         {"sourceBounds", JsonRect(a.GetSrcBounds().GetGeoBounds())},
         {"wgs84Bounds", JsonRect(a.GetLatLonBounds().GetGeoBounds())},
         {"resolution", Pair(a.GetResX(), a.GetResY())},
@@ -200,6 +201,10 @@ void PrintReport(const json& d)
     Line("Colours:", d["colours"].get<std::string>());
     Line("Pixel format:", d["pixelFormatName"].get<std::string>());
     Line("Coordinates:", NameOf(kCoordinateKinds, d["coordinateKind"].get<int>()));
+    Line("Geometry:", d["accurateMode"].get<bool>()
+                          ? "accurate mode: samples at pixel centres as GDAL places them, reductions neighbouring "
+                            "tiles share, classes never blended (--no-accurate for the module's default)"
+                          : "the module's default: the raster edge to edge, windows through GDAL's decimation");
     if (!d["coordinateWarning"].is_null())
         Line("Warning:", d["coordinateWarning"].get<std::string>());
     Line("Source bounds:", Bounds(d["sourceBounds"]));

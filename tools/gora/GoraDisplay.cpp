@@ -156,7 +156,7 @@ Accessor OpenForDisplay(const Globals& globals, const Source& source, const Disp
         vrt = BandsVrt(*dataset, bands, byteRange);
         dataset = OpenWithGdal(*vrt);
     }
-    Accessor accessor = OpenSource(globals, vrt ? Source{*vrt, source.proj4} : source);
+    Accessor accessor = OpenSource(globals, vrt ? Source{*vrt, source.proj4, source.noAccurate} : source);
     accessor.KeepSourceFile(vrt);
     ApplyDisplay(accessor, display, dataset ? RolesOf(*dataset) : BandRoles{});
     return accessor;

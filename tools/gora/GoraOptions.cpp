@@ -50,6 +50,9 @@ void AddSource(CLI::App& cmd, Source& source)
         ->required()
         ->transform(MakesAbsolute());
     cmd.add_option("--proj4", source.proj4, "coordinate system to import after opening (for metric NSDTF-DEM files)");
+    cmd.add_flag("--no-accurate", source.noAccurate,
+                 "the module's default geometry (raster edge to edge, GDAL's decimation) instead of its accurate mode "
+                 "(pixel centres, seam-free reductions, classes never blended)");
 }
 
 void AddOutputFile(CLI::App& cmd, std::string& path, const std::string& name, const std::string& help)

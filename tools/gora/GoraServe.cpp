@@ -288,7 +288,7 @@ void RunServe(const Globals& globals, const ServeArgs& args)
     Accessor imagery = OpenForDisplay(globals, args.source, args.display);
     std::optional<Accessor> terrain;
     if (!args.terrain.empty())
-        terrain.emplace(OpenSource(globals, Source{args.terrain, ""}));
+        terrain.emplace(OpenSource(globals, Source{args.terrain, "", args.source.noAccurate}));
     else if (HoldsElevation(*imagery))
         terrain.emplace(OpenSource(globals, args.source));
     else
@@ -296,6 +296,10 @@ void RunServe(const Globals& globals, const ServeArgs& args)
                   << " is an image, not elevations: the globe stays flat (--terrain DEM gives it relief)\n";
     if (terrain)
         ReadTerrainOnce(**terrain);
+    std::cout << "gora serve: "
+              << (AccurateModeAsked() ? "accurate mode (tiles agree at every level; --no-accurate turns it off)"
+                                      : "the module's default geometry (--no-accurate)")
+              << "\n";
     TileServer server({*imagery, terrain ? &**terrain : nullptr, args.display.flip}, webDir);
     ServeUntilSignalled(server, args.port);
 }
