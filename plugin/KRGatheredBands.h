@@ -61,6 +61,23 @@ inline double WeightedMean(const double* values, const double* weights, double w
     return base + sum / weightSum;
 }
 
+//! The host's four cells around a position in a width x height grid (the
+//! position clamped into it) and their bilinear weights, in the order
+//! (r0, c0), (r0, c1), (r1, c0), (r1, c1). The position must not be NaN.
+struct KRBilinearCell {
+    KRBilinearCell(double row, double col, int width, int height)
+    {
+        const double rr = std::clamp(row, 0.0, static_cast<double>(height - 1));
+        const double cc = std::clamp(col, 0.0, static_cast<double>(width - 1));
+        r0 = static_cast<int>(rr), c0 = static_cast<int>(cc); // floor of non-negative values
+        r1 = std::min(r0 + 1, height - 1), c1 = std::min(c0 + 1, width - 1);
+        const double fr = rr - r0, fc = cc - c0;
+        quad[0] = (1.0 - fr) * (1.0 - fc), quad[1] = (1.0 - fr) * fc, quad[2] = fr * (1.0 - fc), quad[3] = fr * fc;
+    }
+    int r0, c0, r1, c1;
+    double quad[4];
+};
+
 //! One element of a grid of T as a double.
 template <class T> double LoadAs(const unsigned char* data, std::size_t index)
 {
@@ -87,14 +104,10 @@ public:
             return 0.0;
         if (std::isnan(row) || std::isnan(col))
             return std::numeric_limits<double>::quiet_NaN();
-        const double rr = std::clamp(row, 0.0, static_cast<double>(m_height - 1));
-        const double cc = std::clamp(col, 0.0, static_cast<double>(m_width - 1));
-        const int r0 = static_cast<int>(rr), c0 = static_cast<int>(cc); // floor of non-negative values
-        const int r1 = std::min(r0 + 1, m_height - 1), c1 = std::min(c0 + 1, m_width - 1);
-        const double fr = rr - r0, fc = cc - c0;
-        const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
+        const KRBilinearCell q(row, col, m_width, m_height);
         const std::size_t w = static_cast<std::size_t>(m_width);
-        const std::size_t at[4] = {r0 * w + c0, r0 * w + c1, r1 * w + c0, r1 * w + c1};
+        const std::size_t at[4] = {q.r0 * w + q.c0, q.r0 * w + q.c1, q.r1 * w + q.c0, q.r1 * w + q.c1};
+        const double* quad = q.quad;
         double values[4], weights[4] = {};
         double weightSum = 0.0;
         for (int i = 0; i < 4; ++i) {
@@ -195,17 +208,13 @@ private:
         std::fill(out, out + kMaxBands, 0.0);
         if (!Samples(row, col))
             return;
-        const double rr = std::clamp(row, 0.0, static_cast<double>(m_height - 1));
-        const double cc = std::clamp(col, 0.0, static_cast<double>(m_width - 1));
-        const int r0 = static_cast<int>(rr), c0 = static_cast<int>(cc); // floor of non-negative values
-        const int r1 = std::min(r0 + 1, m_height - 1), c1 = std::min(c0 + 1, m_width - 1);
-        const double fr = rr - r0, fc = cc - c0;
-        const double quad[4] = {(1.0 - fr) * (1.0 - fc), (1.0 - fr) * fc, fr * (1.0 - fc), fr * fc};
+        const KRBilinearCell q(row, col, m_width, m_height);
+        const double* quad = q.quad;
         double values[kMaxBands][4]; // Load sets every slot of every band
-        Load<N>(r0, c0, 0, values);
-        Load<N>(r0, c1, 1, values);
-        Load<N>(r1, c0, 2, values);
-        Load<N>(r1, c1, 3, values);
+        Load<N>(q.r0, q.c0, 0, values);
+        Load<N>(q.r0, q.c1, 1, values);
+        Load<N>(q.r1, q.c0, 2, values);
+        Load<N>(q.r1, q.c1, 3, values);
         double weightSum = 0.0;
         double weights[4] = {};
         for (int i = 0; i < 4; ++i) {
