@@ -12,9 +12,10 @@ namespace detail {
 
 namespace {
 
-constexpr int kMaxFactorExponent = 20;               // 2^20 pixels per cell: beyond any raster GDAL opens
-constexpr long long kPixelsPerRead = 4 * 1024 * 1024; // bounds the rows read at once
-constexpr long long kWindowMarginCells = 2;           // cells added around every window, as the default adds pixels
+constexpr int kMaxFactorExponent = 20;                       // 2^20 pixels per cell: beyond any raster GDAL opens
+constexpr long long kPixelsPerRead = 4 * 1024 * 1024;        // bounds the rows read at once
+constexpr long long kMaxAveragedPixels = 64LL * 1024 * 1024; // windows averaged pixel by pixel
+constexpr long long kWindowMarginCells = 2; // cells added around every window, as the default adds pixels
 
 long long FloorToMultiple(long long value, long long factor)
 {
@@ -49,14 +50,6 @@ bool IsIntegerFormat(enumRasterDataFromat format)
 {
     return format != RDF_Float32 && format != RDF_Float64;
 }
-
-//! Sums and counts of the valid pixels of one row of cells.
-struct CellSums {
-    std::vector<double> sum;
-    std::vector<long long> count;
-    std::vector<double> centre; //!< categorical: the value of each block's centre pixel
-    std::vector<bool> centreSet;
-};
 
 } // namespace
 
@@ -116,58 +109,92 @@ KRGridFrame CentredFrame(const KRBandWindow& window, const KRRect2d& bounds, lon
     return frame;
 }
 
-void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData,
-                  double noData, KRTerrainData& grid)
+namespace {
+
+//! The value of cell c of the row of cells being filled.
+void StoreCell(KRTerrainData& grid, int cellRow, int c, double value, bool rounds)
+{
+    grid.SetValue(cellRow, c, rounds ? std::round(value) : value);
+}
+
+//! Each cell's centre pixel, read from one row of pixels per row of cells.
+void CentreCells(const KRBandWindow& window, const KRRowReader& read, bool hasNoData, double noData,
+                 KRTerrainData& grid)
 {
     const int f = window.factor;
-    if (f < 1 || grid.GetWidth() != window.bufW || grid.GetHeight() != window.bufH || window.winW < 1)
-        return;
     const bool rounds = IsIntegerFormat(grid.GetDataFormat());
-    const int x0 = window.pixels.left;
-    const int y0 = window.firstRow * f;
-    const std::size_t cols = static_cast<std::size_t>(window.bufW);
-    const int rowsPerRead = static_cast<int>(std::clamp<long long>(kPixelsPerRead / window.winW, 1, f));
-    std::vector<double> values(static_cast<std::size_t>(rowsPerRead) * static_cast<std::size_t>(window.winW));
-    CellSums cells;
-    const auto valid = [&](double v) { return !std::isnan(v) && !(hasNoData && v == noData); };
-
+    const int x0 = window.pixels.left, y0 = window.firstRow * f;
+    const int full = window.winW / f, rest = window.winW % f; // whole blocks, then the pixels of a cut one
+    std::vector<double> values(static_cast<std::size_t>(window.bufW));
     for (int cellRow = 0; cellRow < window.bufH; ++cellRow) {
-        cells.sum.assign(cols, 0.0);
-        cells.count.assign(cols, 0);
-        cells.centre.assign(cols, 0.0);
-        cells.centreSet.assign(cols, false);
-        const int first = cellRow * f, last = std::min(first + f, window.winH); // rows of this cell, [first, last)
-        const int centreRow = std::min(first + f / 2, last - 1);
-        for (int r = first; r < last; r += rowsPerRead) {
+        const int row = y0 + std::min(cellRow * f + f / 2, window.winH - 1);
+        std::fill(values.begin(), values.end(), std::nan(""));
+        if (full > 0 && !read(row, x0, full, f, values.data()))
+            std::fill(values.begin(), values.begin() + full, std::nan(""));
+        if (rest > 0 && !read(row, x0 + full * f + std::min(f / 2, rest - 1), 1, 1, &values[full]))
+            values[full] = std::nan("");
+        for (int c = 0; c < window.bufW; ++c) {
+            const double v = values[static_cast<std::size_t>(c)];
+            const bool valid = !std::isnan(v) && !(hasNoData && v == noData);
+            StoreCell(grid, cellRow, c, valid ? v : hasNoData ? noData : 0.0, rounds);
+        }
+    }
+}
+
+//! Each cell the mean of its block's valid pixels, read a few rows at a time.
+void AverageCells(const KRBandWindow& window, const KRRowReader& read, bool hasNoData, double noData,
+                  KRTerrainData& grid)
+{
+    const int f = window.factor;
+    const bool rounds = IsIntegerFormat(grid.GetDataFormat());
+    const int x0 = window.pixels.left, y0 = window.firstRow * f;
+    const std::size_t cols = static_cast<std::size_t>(window.bufW), width = static_cast<std::size_t>(window.winW);
+    const int rowsPerRead = static_cast<int>(std::clamp<long long>(kPixelsPerRead / window.winW, 1, f));
+    std::vector<double> values(static_cast<std::size_t>(rowsPerRead) * width);
+    std::vector<double> sum(cols);
+    std::vector<long long> count(cols);
+    for (int cellRow = 0; cellRow < window.bufH; ++cellRow) {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        std::fill(count.begin(), count.end(), 0);
+        const int last = std::min(cellRow * f + f, window.winH); // rows of this cell: [cellRow * f, last)
+        for (int r = cellRow * f; r < last; r += rowsPerRead) {
             const int n = std::min(rowsPerRead, last - r);
             for (int k = 0; k < n; ++k) {
-                double* row = values.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(window.winW);
-                if (!read(y0 + r + k, x0, window.winW, row))
-                    std::fill(row, row + window.winW, std::nan(""));
-                for (int c = 0; c < window.winW; ++c) {
-                    const std::size_t cell = static_cast<std::size_t>(c / f);
-                    const double v = row[c];
-                    if (categorical && r + k == centreRow && c == std::min(static_cast<int>(cell) * f + f / 2,
-                                                                          window.winW - 1)) {
-                        cells.centre[cell] = v;
-                        cells.centreSet[cell] = true;
-                    }
-                    if (valid(v)) {
-                        cells.sum[cell] += v;
-                        ++cells.count[cell];
+                double* row = values.data() + static_cast<std::size_t>(k) * width;
+                if (!read(y0 + r + k, x0, window.winW, 1, row))
+                    continue;
+                for (std::size_t c = 0; c < width; ++c) {
+                    if (!std::isnan(row[c]) && !(hasNoData && row[c] == noData)) {
+                        sum[c / static_cast<std::size_t>(f)] += row[c];
+                        ++count[c / static_cast<std::size_t>(f)];
                     }
                 }
             }
         }
         for (std::size_t c = 0; c < cols; ++c) {
-            double value = hasNoData ? noData : 0.0;
-            if (categorical && cells.centreSet[c] && valid(cells.centre[c]))
-                value = cells.centre[c];
-            else if (!categorical && cells.count[c] > 0)
-                value = cells.sum[c] / static_cast<double>(cells.count[c]);
-            grid.SetValue(cellRow, static_cast<int>(c), rounds ? std::round(value) : value);
+            const double empty = hasNoData ? noData : 0.0;
+            StoreCell(grid, cellRow, static_cast<int>(c), count[c] > 0 ? sum[c] / static_cast<double>(count[c]) : empty,
+                      rounds);
         }
     }
+}
+
+} // namespace
+
+void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData, double noData,
+                  KRTerrainData& grid)
+{
+    if (window.factor < 1 || grid.GetWidth() != window.bufW || grid.GetHeight() != window.bufH || window.winW < 1 ||
+        window.winH < 1)
+        return;
+    // Averaging reads every pixel of the window; beyond a bound (coarse levels
+    // of very large rasters) the blocks' centre pixels stand for them, still on
+    // the raster's lattice, so tiles still agree.
+    const long long pixels = static_cast<long long>(window.winW) * window.winH;
+    if (categorical || pixels > kMaxAveragedPixels || window.winW > kPixelsPerRead)
+        CentreCells(window, read, hasNoData, noData, grid);
+    else
+        AverageCells(window, read, hasNoData, noData, grid);
 }
 
 } // namespace detail

@@ -233,14 +233,16 @@ KRBandWindow AlignedWindow(long long left, long long right, long long bottom, lo
 KRGridFrame CentredFrame(const KRBandWindow& window, const KRRect2d& bounds, long long width, long long height,
                          bool topDown, bool projected);
 
-//! Reads row `row` (read space) of pixels [x, x + count) as doubles; false when it cannot.
-using KRRowReader = std::function<bool(int row, int x, int count, double* values)>;
+//! Reads `count` pixels of row `row` (read space) as doubles: the centre
+//! pixels x + i * step + step / 2 of `count` blocks of `step` pixels from x
+//! (GDAL's nearest decimation of the blocks); false when it cannot.
+using KRRowReader = std::function<bool(int row, int x, int count, int step, double* values)>;
 
 //! Accurate mode: fills `grid` (window.bufW x window.bufH) with one value per
 //! cell of `window`: the mean of the block's valid pixels (nodata and NaN
-//! left out; nodata when none is valid), or for categorical data the block's
-//! centre pixel. Integer grids take the mean rounded to nearest. Reads at most
-//! a few million pixels at a time.
+//! left out; nodata when none is valid), or for categorical data and windows
+//! of more than 64 Mi pixels the block's centre pixel. Integer grids take the
+//! mean rounded to nearest. Reads at most a few million pixels at a time.
 void ReduceWindow(const KRBandWindow& window, const KRRowReader& read, bool categorical, bool hasNoData, double noData,
                   KRTerrainData& grid);
 

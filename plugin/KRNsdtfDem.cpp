@@ -467,9 +467,9 @@ GetchResult KRGORasterAccessorPlugin::FillFromDemAccurately(KRTerrainData& terra
     if (!grid)
         return GetchResult_None;
     const KRTerrainData& dem = *m_pDemData;
-    const detail::KRRowReader readRow = [&dem](int row, int x, int count, double* values) {
+    const detail::KRRowReader readRow = [&dem](int row, int x, int count, int step, double* values) {
         for (int c = 0; c < count; ++c)
-            values[c] = dem.GetValue(row, x + c);
+            values[c] = dem.GetValue(row, x + c * step + step / 2);
         return true;
     };
     detail::ReduceWindow(window, readRow, false, true, kDemNoData, *grid);

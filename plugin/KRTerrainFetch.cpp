@@ -289,8 +289,8 @@ int KRGORasterAccessorPlugin::AccurateFactor(const KRRect2d& rect, int dstWidth,
                                    detail::SampleStep(rect.Height(), dstHeight), geo.Height() / m_nHeight);
 }
 
-bool KRGORasterAccessorPlugin::SourceWindow(const KRRect2d& rect, const KRRect2d& srcRect, int dstWidth,
-                                            int dstHeight, bool topDown, KRBandWindow& window)
+bool KRGORasterAccessorPlugin::SourceWindow(const KRRect2d& rect, const KRRect2d& srcRect, int dstWidth, int dstHeight,
+                                            bool topDown, KRBandWindow& window)
 {
     const int factor = AccurateFactor(rect, dstWidth, dstHeight);
     if (factor == 0)
@@ -298,9 +298,15 @@ bool KRGORasterAccessorPlugin::SourceWindow(const KRRect2d& rect, const KRRect2d
     if (m_nWidth < 1 || m_nHeight < 1 || m_nWidth > INT32_MAX || m_nHeight > INT32_MAX)
         return false;
     const KRRect2i covered = ComputePixelBounds(srcRect);
-    window = detail::AlignedWindow(covered.left, covered.right, covered.bottom, covered.top,
-                                   static_cast<long long>(m_nWidth), static_cast<long long>(m_nHeight), factor,
-                                   topDown);
+    // Where a projection stretches the request far beyond the pixels the level
+    // expects (near a pole, at a disk's rim), coarser cells keep the grid near
+    // the destination's size; tiles there may no longer share their cells.
+    for (int f = factor;; f *= 2) {
+        window = detail::AlignedWindow(covered.left, covered.right, covered.bottom, covered.top,
+                                       static_cast<long long>(m_nWidth), static_cast<long long>(m_nHeight), f, topDown);
+        if ((window.bufW <= 4 * dstWidth + 8 && window.bufH <= 4 * dstHeight + 8) || f >= (1 << 20))
+            break;
+    }
     window.bounds = m_srcBounds.GetGeoBounds(); // the frame places cells itself
     return window.bufW > 0 && window.bufH > 0;
 }
@@ -332,8 +338,8 @@ void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBand
         int hasNoData = 0;
         const double bandNoData = band->GetNoDataValue(&hasNoData);
         grid.m_dNoDataValue = bandNoData;
-        const detail::KRRowReader readRow = [band](int row, int x, int count, double* values) {
-            return band->RasterIO(GF_Read, x, row, count, 1, values, count, 1, GDT_Float64, 0, 0, nullptr) ==
+        const detail::KRRowReader readRow = [band](int row, int x, int count, int step, double* values) {
+            return band->RasterIO(GF_Read, x, row, count * step, 1, values, count, 1, GDT_Float64, 0, 0, nullptr) ==
                    CE_None;
         };
         detail::ReduceWindow(window, readRow, m_bCategorical, hasNoData != 0, bandNoData, grid);
