@@ -241,15 +241,16 @@ try {
         const int channel = map[b];
         if (channel < 0 || channel >= target.GetPixelSize())
             continue;
-        if (direct) {
-            std::lock_guard<KRMutex> lock(m_mutex);
-            ReadQuickBytesIntoImage(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, target, channel);
-            continue;
-        }
         {
             std::lock_guard<KRMutex> lock(m_mutex);
-            ReadQuickBand(*m_pDataset->GetRasterBand(b + 1), win, topDown, H, type, samples.get());
+            GDALRasterBand& band = *m_pDataset->GetRasterBand(b + 1);
+            if (direct)
+                ReadQuickBytesIntoImage(band, win, topDown, H, target, channel);
+            else
+                ReadQuickBand(band, win, topDown, H, type, samples.get());
         }
+        if (direct)
+            continue;
         if (reference || floating) {
             CopyQuickBand(target, win, topDown, channel,
                           [&](int row, int col) { return GetBandDataImgValue(samples.get(), bufferWidth, row, col); });
