@@ -339,18 +339,25 @@ TEST_F(GoraTest, Dem2TifPutsOnePixelOnEachSample)
 {
     // 3 x 2 samples 0.01 degrees apart from 7.00 E 46.00 N, the northern row first.
     krtest::WriteText(m_in.File("hills.dem"), "NSDTF-DEM 1.0 D 0 0 7.0 46.0 0.01 0.01 2 3 1\n0 1 2\n100 101 102\n");
-    const std::string tif = m_out.File("hills.tif");
-    ASSERT_EQ(Run({"dem2tif", m_in.File("hills.dem"), tif}).status, 0);
-    GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
-    ASSERT_TRUE(ds && ds->GetRasterXSize() == 3 && ds->GetRasterYSize() == 2);
-    EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
-    std::array<double, 6> gt{}, wantGt = {6.995, 0.01, 0.0, 46.005, 0.0, -0.01};
-    ds->GetGeoTransform(gt.data());
-    for (size_t i = 0; i < gt.size(); ++i)
-        EXPECT_NEAR(gt[i], wantGt[i], 1e-9) << i;
-    std::vector<float> got(6);
-    ASSERT_EQ(ds->RasterIO(GF_Read, 0, 0, 3, 2, got.data(), 3, 2, GDT_Float32, 1, nullptr, 0, 0, 0, nullptr), CE_None);
-    EXPECT_EQ(got, std::vector<float>({0, 1, 2, 100, 101, 102}));
+    // Nodes are samples in both geometries: each comes out as it is.
+    for (const bool accurate : {true, false}) {
+        const std::string tif = m_out.File(accurate ? "hills.tif" : "hills-default.tif");
+        std::vector<std::string> args = {"dem2tif", m_in.File("hills.dem"), tif};
+        if (!accurate)
+            args.push_back("--no-accurate");
+        ASSERT_EQ(Run(args).status, 0) << accurate;
+        GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
+        ASSERT_TRUE(ds && ds->GetRasterXSize() == 3 && ds->GetRasterYSize() == 2);
+        EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
+        std::array<double, 6> gt{}, wantGt = {6.995, 0.01, 0.0, 46.005, 0.0, -0.01};
+        ds->GetGeoTransform(gt.data());
+        for (size_t i = 0; i < gt.size(); ++i)
+            EXPECT_NEAR(gt[i], wantGt[i], 1e-9) << i;
+        std::vector<float> got(6);
+        ASSERT_EQ(ds->RasterIO(GF_Read, 0, 0, 3, 2, got.data(), 3, 2, GDT_Float32, 1, nullptr, 0, 0, 0, nullptr),
+                  CE_None);
+        EXPECT_EQ(got, std::vector<float>({0, 1, 2, 100, 101, 102})) << accurate;
+    }
 }
 
 TEST_F(GoraTest, Dem2TifKeepsAWgs84GridAndItsNoData)
