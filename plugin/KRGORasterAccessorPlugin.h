@@ -211,9 +211,11 @@ private:
     void ReadChinaDemData(const KRString& path);
     GetchResult FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
     GetchResult FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain, const KRRect2d& rect, bool flip);
-    //! Accurate mode's NSDTF-DEM terrain: the grid's cells reduced and centred like a GDAL raster's.
-    GetchResult FillFromDemAccurately(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect,
-                                      bool topDown, OGRCoordinateTransformation* toSource);
+    //! The NSDTF-DEM steps both paths share once the request meets the grid:
+    //! the whole grid in the default mode, its cells reduced and centred like a
+    //! GDAL raster's in accurate mode. `m_pDemData` must be set.
+    GetchResult FillFromDem(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect, bool flip,
+                            OGRCoordinateTransformation* toSource);
 
     GDALDataset* m_pDataset = nullptr;
     GDALRasterBand* m_pBand = nullptr;

@@ -204,25 +204,33 @@ GetchResult KRGORasterAccessorPlugin::FetchImageFromBands(KRImageData& image, KR
     const bool reference = detail::ReferencePathsAsked();
     // Classes must not be blended into values that are not on the map.
     const bool nearest = toSource != nullptr || (m_bAccurate && m_bCategorical);
-    const auto walk = [&](auto sampleType) {
-        const detail::KRGatheredBands<decltype(sampleType)> gathered(grids, format, m_activeNoData, ignoreNoData,
-                                                                     m_dNoDataTolerance);
+    // The sampler is chosen once per fetch, and each choice has a walk of its own.
+    const auto walkWith = [&](auto&& sample) {
         auto paintSample = [&](int r, int c, double row, double col) {
-            double sample[4];
-            if (!reference && nearest)
-                gathered.Nearest(row, col, sample);
-            else if (!reference)
-                gathered.Bilinear(row, col, sample);
-            else if (nearest)
-                KRTerrainData::GetValue(row, col, grids, m_activeNoData, sample, ignoreNoData, m_dNoDataTolerance);
-            else
-                KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, sample, ignoreNoData,
-                                                 m_dNoDataTolerance);
-            ColorPixel(sample, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
+            double values[4];
+            sample(row, col, values);
+            ColorPixel(values, paint, target.m_pData + r * rowBytes + c * pixelBytes, transparent);
         };
         WalkImage(width, height, rect, span, frame, toSource, reference, paintSample);
     };
-    detail::VisitSampleType(format, walk);
+    const auto walkTyped = [&](auto sampleType) {
+        const detail::KRGatheredBands<decltype(sampleType)> gathered(grids, format, m_activeNoData, ignoreNoData,
+                                                                     m_dNoDataTolerance);
+        if (nearest)
+            walkWith([&](double row, double col, double* out) { gathered.Nearest(row, col, out); });
+        else
+            walkWith([&](double row, double col, double* out) { gathered.Bilinear(row, col, out); });
+    };
+    if (!reference)
+        detail::VisitSampleType(format, walkTyped);
+    else if (nearest)
+        walkWith([&](double row, double col, double* out) {
+            KRTerrainData::GetValue(row, col, grids, m_activeNoData, out, ignoreNoData, m_dNoDataTolerance);
+        });
+    else
+        walkWith([&](double row, double col, double* out) {
+            KRTerrainData::GetBRasampleValue(row, col, grids, m_activeNoData, out, ignoreNoData, m_dNoDataTolerance);
+        });
 
     target.m_bHasData = 1;
     if (working && !transparent) {

@@ -308,13 +308,25 @@ bool IsGeographicUnit(const KRString& unit)
     return unit.CompareNoCase("D") == 0 || unit.CompareNoCase("S") == 0;
 }
 
-//! The steps both NSDTF-DEM paths share once the request is known to meet the
-//! grid: positions over the whole grid, tested against its size.
+//! The last step of both geometries: the destination samples over
+//! `spanBounds` (all of them for projected requests) sampled from `grid`.
+GetchResult FillOverGrid(KRTerrainData& terrain, const KRRect2d& rect, const KRTerrainData& grid,
+                         const detail::KRGridFrame& frame, const KRRect2d& spanBounds, bool strict,
+                         OGRCoordinateTransformation* toSource)
+{
+    terrain.ZeroAll();
+    const detail::KRSampleSpan span =
+        toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
+                            : detail::ClippedSpan(rect, spanBounds, terrain.GetWidth(), terrain.GetHeight(), strict);
+    detail::FillTerrainSamples(terrain, rect, span, grid, frame, toSource);
+    return GetchResult_Delivered;
+}
+
+//! The default geometry: positions over the whole grid, tested against its size.
 GetchResult FillFromDemGrid(KRTerrainData& terrain, const KRRect2d& rect, KRTerrainData& dem, const KRRect2d& srcBounds,
                             std::uint64_t width, std::uint64_t height, bool topDown,
                             OGRCoordinateTransformation* toSource)
 {
-    terrain.ZeroAll();
     // Fetches from several threads would all write the same value; only the
     // first one after reading the grid needs to.
     if (dem.m_dNoDataValue != kDemNoData)
@@ -326,11 +338,7 @@ GetchResult FillFromDemGrid(KRTerrainData& terrain, const KRRect2d& rect, KRTerr
     frame.rows = static_cast<int>(std::min<std::uint64_t>(height, INT32_MAX));
     frame.topDown = topDown;
     frame.rangeTest = true;
-    const detail::KRSampleSpan span =
-        toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
-                            : detail::ClippedSpan(rect, srcBounds, terrain.GetWidth(), terrain.GetHeight());
-    detail::FillTerrainSamples(terrain, rect, span, dem, frame, toSource);
-    return GetchResult_Delivered;
+    return FillOverGrid(terrain, rect, dem, frame, srcBounds, false, toSource);
 }
 
 } // namespace
@@ -454,14 +462,17 @@ void KRGORasterAccessorPlugin::ReadChinaDemData(const KRString& path)
     }
 }
 
-// The grid's values belong to its nodes, so its cells are centred on them:
-// their edges lie half a spacing beyond the outer nodes.
-GetchResult KRGORasterAccessorPlugin::FillFromDemAccurately(KRTerrainData& terrain, const KRRect2d& rect,
-                                                            const KRRect2d& srcRect, bool topDown,
-                                                            OGRCoordinateTransformation* toSource)
+// In accurate mode the grid's values belong to its nodes, so its cells are
+// centred on them: their edges lie half a spacing beyond the outer nodes.
+GetchResult KRGORasterAccessorPlugin::FillFromDem(KRTerrainData& terrain, const KRRect2d& rect, const KRRect2d& srcRect,
+                                                  bool flip, OGRCoordinateTransformation* toSource)
 {
+    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
+    const KRRect2d& nodes = m_srcBounds.GetGeoBounds();
+    if (!m_bAccurate)
+        return FillFromDemGrid(terrain, rect, *m_pDemData, nodes, m_nWidth, m_nHeight, topDown, toSource);
     KRBandWindow window;
-    if (m_pDemData == nullptr || !SourceWindow(rect, srcRect, terrain.GetWidth(), terrain.GetHeight(), topDown, window))
+    if (!SourceWindow(rect, srcRect, terrain.GetWidth(), terrain.GetHeight(), topDown, window))
         return GetchResult_None;
     std::unique_ptr<KRTerrainData> grid = detail::NewTerrainGrid(window.bufW, window.bufH, RDF_Float32);
     if (!grid)
@@ -475,17 +486,11 @@ GetchResult KRGORasterAccessorPlugin::FillFromDemAccurately(KRTerrainData& terra
     detail::ReduceWindow(window, readRow, false, true, kDemNoData, *grid);
     grid->m_dNoDataValue = kDemNoData;
 
-    const KRRect2d& nodes = m_srcBounds.GetGeoBounds();
     const double halfX = m_dResX / 2.0, halfY = m_dResY / 2.0;
     const KRRect2d edges(nodes.left - halfX, nodes.top + halfY, nodes.right + halfX, nodes.bottom - halfY);
     const detail::KRGridFrame frame = detail::CentredFrame(window, edges, static_cast<long long>(m_nWidth),
                                                            static_cast<long long>(m_nHeight), topDown, true);
-    terrain.ZeroAll();
-    const detail::KRSampleSpan span =
-        toSource != nullptr ? detail::FullSpan(terrain.GetWidth(), terrain.GetHeight())
-                            : detail::ClippedSpan(rect, edges, terrain.GetWidth(), terrain.GetHeight(), true);
-    detail::FillTerrainSamples(terrain, rect, span, *grid, frame, toSource);
-    return GetchResult_Delivered;
+    return FillOverGrid(terrain, rect, *grid, frame, edges, true, toSource);
 }
 
 GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonData(KRTerrainData* terrain,
@@ -494,10 +499,7 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemLatLonDa
     const KRRect2d& src = m_srcBounds.GetGeoBounds();
     if (terrain == nullptr || m_pDemData == nullptr || !rect.IsIntersect(src, kIntersectTolerance))
         return GetchResult_None;
-    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
-    if (m_bAccurate)
-        return FillFromDemAccurately(*terrain, rect, rect, topDown, nullptr);
-    return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, nullptr);
+    return FillFromDem(*terrain, rect, rect, flip, nullptr);
 }
 
 GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(KRTerrainData* terrain,
@@ -513,10 +515,7 @@ GetchResult KRGORasterAccessorPlugin::FetchLatLonTerrainDataFromChinaDemProData(
     const KRRect2d srcRect = TransformBounds(toSource.get(), rect, kBoundsSteps);
     if (!srcRect.IsIntersect(src, kIntersectTolerance))
         return GetchResult_None;
-    const bool topDown = (m_dPixelSizeY < 0.0) != flip;
-    if (m_bAccurate)
-        return FillFromDemAccurately(*terrain, rect, srcRect, topDown, toSource.get());
-    return FillFromDemGrid(*terrain, rect, *m_pDemData, src, m_nWidth, m_nHeight, topDown, toSource.get());
+    return FillFromDem(*terrain, rect, srcRect, flip, toSource.get());
 }
 
 } // namespace KRC

@@ -337,7 +337,6 @@ void KRGORasterAccessorPlugin::ReadBandWindow(GDALRasterBand* band, const KRBand
     if (window.factor > 1) {
         int hasNoData = 0;
         const double bandNoData = band->GetNoDataValue(&hasNoData);
-        grid.m_dNoDataValue = bandNoData;
         const detail::KRRowReader readRow = [band](int row, int x, int count, int step, double* values) {
             return band->RasterIO(GF_Read, x, row, count * step, 1, values, count, 1, GDT_Float64, 0, 0, nullptr) ==
                    CE_None;
