@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include <cpl_conv.h>
-#include <cpl_string.h>
+#include <cpl_conv.h>
 #include <cpl_vsi.h>
 
 #include "GoraOptions.h"
@@ -79,11 +79,6 @@ Accessor NewAccessor(const Globals& globals)
         throw Error(path, "the module did not create a raster accessor");
     accessor.m_accessor.reset(static_cast<KRRasterDataAccessor*>(plugin.release()));
     return accessor;
-}
-
-bool AccurateModeAsked()
-{
-    return CPLTestBool(CPLGetConfigOption("GORA_ACCURATE", "NO"));
 }
 
 Accessor OpenSource(const Globals& globals, const Source& source)

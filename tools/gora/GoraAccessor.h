@@ -75,9 +75,6 @@ struct Source {
     bool noAccurate = false; //!< open in the module's default geometry instead of its accurate mode
 };
 
-//! Whether the module was asked for accurate mode when the last source was opened.
-bool AccurateModeAsked();
-
 //! A new accessor with the source open; throws Error naming the file.
 Accessor OpenSource(const Globals& globals, const Source& source);
 

@@ -12,6 +12,7 @@
 #include <gdal_utils.h>
 
 #include "GoraAccessor.h"
+#include "GoraJson.h"
 
 namespace gora {
 
@@ -154,11 +155,6 @@ namespace {
 
 using nlohmann::json;
 
-json Number(double value)
-{
-    return std::isfinite(value) ? json(value) : json(nullptr);
-}
-
 //! Sets a GDAL option on this thread for as long as it lives.
 class ThreadOption {
 public:
@@ -181,6 +177,15 @@ bool StoredStatistics(GDALRasterBand& band, double (&s)[4])
     return band.GetStatistics(FALSE, FALSE, &s[0], &s[1], &s[2], &s[3]) == CE_None;
 }
 
+json StatisticsJson(const double (&s)[4], const char* source)
+{
+    return {{"min", JsonNumber(s[0])},
+            {"max", JsonNumber(s[1])},
+            {"mean", JsonNumber(s[2])},
+            {"stdDev", JsonNumber(s[3])},
+            {"source", source}};
+}
+
 //! GDAL's approximate statistics, from a second opening without PAM, so that
 //! nothing is saved beside the raster.
 json ApproximateStatistics(const std::string& path, int band)
@@ -192,22 +197,14 @@ json ApproximateStatistics(const std::string& path, int band)
     const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
     if (b == nullptr || b->ComputeStatistics(TRUE, &s[0], &s[1], &s[2], &s[3], nullptr, nullptr) != CE_None)
         return nullptr;
-    return {{"min", Number(s[0])},
-            {"max", Number(s[1])},
-            {"mean", Number(s[2])},
-            {"stdDev", Number(s[3])},
-            {"source", "approximate"}};
+    return StatisticsJson(s, "approximate");
 }
 
 json StatisticsOf(GDALDataset& dataset, int band)
 {
     double s[4] = {0.0, 0.0, 0.0, 0.0};
     if (StoredStatistics(*dataset.GetRasterBand(band), s))
-        return {{"min", Number(s[0])},
-                {"max", Number(s[1])},
-                {"mean", Number(s[2])},
-                {"stdDev", Number(s[3])},
-                {"source", "stored in the file"}};
+        return StatisticsJson(s, "stored in the file");
     return ApproximateStatistics(dataset.GetDescription(), band);
 }
 
@@ -235,7 +232,7 @@ json BandDetails(GDALDataset& dataset)
                          {"type", GDALGetDataTypeName(band.GetRasterDataType())},
                          {"colour", GDALGetColorInterpretationName(band.GetColorInterpretation())},
                          {"description", band.GetDescription()},
-                         {"noData", hasNoData ? Number(noData) : json(nullptr)},
+                         {"noData", hasNoData ? JsonNumber(noData) : json(nullptr)},
                          {"paletteEntries", palette != nullptr ? json(palette->GetColorEntryCount()) : json(nullptr)},
                          {"overviews", Overviews(band)},
                          {"statistics", StatisticsOf(dataset, k)}});

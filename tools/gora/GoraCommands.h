@@ -11,7 +11,7 @@ namespace gora {
 //! info, to-source, prj: what the module makes of a file.
 void AddDescribeCommands(CLI::App& app, const Globals& globals);
 //! An open raster's description with stable keys (info's JSON, serve's description).
-nlohmann::json Describe(KRC::KRRasterDataAccessor& a);
+nlohmann::json Describe(KRC::KRRasterDataAccessor& a, bool accurate);
 //! Why the raster's WGS84 coordinates cannot be trusted, or empty when they can.
 std::string CoordinateProblem(KRC::KRRasterDataAccessor& a);
 //! True when the raster lies on the globe: a coordinate kind and WGS84 bounds on the globe.

@@ -89,7 +89,7 @@ json GdalSide(const std::string& file)
 } // namespace
 
 //! The description with stable keys; the text report is made from it.
-json Describe(KRRasterDataAccessor& a)
+json Describe(KRRasterDataAccessor& a, bool accurate)
 {
     bool hasNoData = false;
     const double noData = a.GetNoDataValue(hasNoData);
@@ -107,7 +107,7 @@ json Describe(KRRasterDataAccessor& a)
         {"coordinateKind", a.GetProjType()},
         {"usableCoordinates", HasUsableCoordinates(a)},
         {"coordinateWarning", problem.empty() ? json(nullptr) : json(problem)},
-        {"accurateMode", AccurateModeAsked()},
+        {"accurateMode", accurate},
         {"sourceBounds", JsonRect(a.GetSrcBounds().GetGeoBounds())},
         {"wgs84Bounds", JsonRect(a.GetLatLonBounds().GetGeoBounds())},
         {"resolution", Pair(a.GetResX(), a.GetResY())},
@@ -238,7 +238,7 @@ void AddInfo(CLI::App& app, const Globals& globals)
     cmd->add_flag("--json", args->json, "print one JSON object with stable keys");
     cmd->callback([&globals, args] {
         Accessor a = OpenSource(globals, args->source);
-        const json description = Describe(*a);
+        const json description = Describe(*a, !args->source.noAccurate);
         if (args->json)
             std::cout << description.dump(2) << "\n";
         else

@@ -269,7 +269,7 @@ void CheckRasterFormat(const std::string& output)
     const std::string ext = std::filesystem::path(output).extension().string();
     const std::string name = ext.size() > 1 ? ext.substr(1) : "";
     for (const char* known : {".tif", ".tiff", ".img"}) {
-        if (ext.size() == std::strlen(known) && StartsWithNoCase(ext, known))
+        if (EQUAL(ext.c_str(), known))
             return;
     }
     GDALAllRegister();

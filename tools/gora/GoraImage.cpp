@@ -143,8 +143,9 @@ void AddQuick(CLI::App& app, const Globals& globals)
         int width = 0;
         int height = 0;
         SizeOf(args->size, rect, args->big, p.png, width, height);
+        const std::vector<int> bandMap = BandMap(p.display);
         const auto fetch = [&](const KRRect2d& strip, int w, int h) {
-            return FetchQuickRect(*a, strip, w, h, BandMap(p.display), p.display.flip);
+            return FetchQuickRect(*a, strip, w, h, bandMap, p.display.flip);
         };
         // The quick path flips rows within the rectangle it fills: flipped, it is filled whole.
         FetchInStrips(rect, width, height, fetch, p, "the quick fetch", p.display.flip ? height : kStripRows);

@@ -57,22 +57,6 @@ Picture PictureOfImage(const KRImageData& image)
     return picture;
 }
 
-void DropOpaqueAlpha(Picture& picture)
-{
-    if (picture.bands != 2 && picture.bands != 4)
-        return;
-    const size_t b = static_cast<size_t>(picture.bands);
-    for (size_t i = b - 1; i < picture.pixels.size(); i += b) {
-        if (picture.pixels[i] != 255)
-            return;
-    }
-    Picture opaque(picture.width, picture.height, picture.bands - 1);
-    for (size_t i = 0, j = 0; i < picture.pixels.size(); i += b, j += b - 1)
-        std::copy_n(picture.pixels.begin() + static_cast<std::ptrdiff_t>(i), b - 1,
-                    opaque.pixels.begin() + static_cast<std::ptrdiff_t>(j));
-    picture = std::move(opaque);
-}
-
 std::vector<unsigned char> EncodePng(const Picture& picture)
 {
     GDALAllRegister();

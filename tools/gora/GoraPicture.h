@@ -26,9 +26,6 @@ struct Picture {
 //! pixel holds blue, green, red (and alpha) whatever the band order put there.
 Picture PictureOfImage(const KRC::KRImageData& image);
 
-//! Drops the alpha byte when every pixel is opaque.
-void DropOpaqueAlpha(Picture& picture);
-
 //! The picture as PNG bytes (GDAL's PNG driver); empty when encoding failed.
 std::vector<unsigned char> EncodePng(const Picture& picture);
 

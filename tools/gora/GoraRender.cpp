@@ -88,12 +88,10 @@ void AddRenderOptions(CLI::App& cmd, RenderArgs& args)
 //! option; image pictures have no relief to exaggerate.
 void RefuseUnused(const CLI::App& cmd, const RenderArgs& args)
 {
-    if (args.GetKind() == Kind::Image)
-        RefuseOptions(cmd, {"--z-factor"}, "by --as image (only by --as relief)");
-    else
+    if (args.GetKind() != Kind::Relief)
+        RefuseOptions(cmd, {"--z-factor"}, "by --as " + args.kind + " (only by --as relief)");
+    if (args.GetKind() != Kind::Image)
         RefuseOptions(cmd, DisplayOptionNames(), "by --as " + args.kind + ", made of terrain tiles");
-    if (args.GetKind() == Kind::Gray)
-        RefuseOptions(cmd, {"--z-factor"}, "by --as gray (only by --as relief)");
 }
 
 //! Refuses pictures too big to want (unless asked) or to hold.

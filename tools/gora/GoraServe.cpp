@@ -112,10 +112,15 @@ int ParseTile(const std::string& level, const std::string& x, const std::string&
 struct TileServer::Routes {
     ServedRasters rasters;
     std::string transparentTile;
+    std::string description; //!< both rasters described once: they do not change while served
     httplib::Server server;
 
     explicit Routes(const ServedRasters& served)
-        : rasters(served), transparentTile(AsText(EncodePng(Picture(kImagePixels, kImagePixels, 4))))
+        : rasters(served), transparentTile(AsText(EncodePng(Picture(kImagePixels, kImagePixels, 4)))),
+          description(nlohmann::json{{"imagery", Describe(served.imagery, served.accurate)},
+                                     {"terrain", served.terrain != nullptr ? Describe(*served.terrain, served.accurate)
+                                                                           : nlohmann::json(nullptr)}}
+                          .dump())
     {
     }
 
@@ -155,10 +160,7 @@ struct TileServer::Routes {
 
     void Description(httplib::Response& res) const
     {
-        const nlohmann::json description = {
-            {"imagery", Describe(rasters.imagery)},
-            {"terrain", rasters.terrain != nullptr ? Describe(*rasters.terrain) : nlohmann::json(nullptr)}};
-        res.set_content(description.dump(), "application/json");
+        res.set_content(description, "application/json");
         NoStore(res);
     }
 };
@@ -297,10 +299,10 @@ void RunServe(const Globals& globals, const ServeArgs& args)
     if (terrain)
         ReadTerrainOnce(**terrain);
     std::cout << "gora serve: "
-              << (AccurateModeAsked() ? "accurate mode (tiles agree at every level; --no-accurate turns it off)"
-                                      : "the module's default geometry (--no-accurate)")
+              << (!args.source.noAccurate ? "accurate mode (tiles agree at every level; --no-accurate turns it off)"
+                                          : "the module's default geometry (--no-accurate)")
               << "\n";
-    TileServer server({*imagery, terrain ? &**terrain : nullptr, args.display.flip}, webDir);
+    TileServer server({*imagery, terrain ? &**terrain : nullptr, args.display.flip, !args.source.noAccurate}, webDir);
     ServeUntilSignalled(server, args.port);
 }
 

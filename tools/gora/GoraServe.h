@@ -17,15 +17,17 @@ namespace gora {
 struct ServedRasters {
     KRC::KRRasterDataAccessor& imagery;
     KRC::KRRasterDataAccessor* terrain;
-    bool flip = false; //!< the display option: image tiles through the rectangle fetch with the flip byte
+    bool flip = false;    //!< the display option: image tiles through the rectangle fetch with the flip byte
+    bool accurate = true; //!< both were opened in the module's accurate mode
 };
+
+//! A raster serves as its own terrain when it holds elevations: one band, no
+//! palette. An image (RGB, a palette) would turn its colours into bumps.
+bool HoldsElevation(KRC::KRRasterDataAccessor& raster);
 
 //! The HTTP server on 127.0.0.1: image tiles as PNG, terrain tiles as 33 x 33
 //! floats, both rasters' descriptions as JSON, and the files of the page's
 //! folder; nothing else.
-//! A raster serves as its own terrain when it holds elevations: one band, no
-//! palette. An image (RGB, a palette) would turn its colours into bumps.
-bool HoldsElevation(KRC::KRRasterDataAccessor& raster);
 
 class TileServer {
 public:
