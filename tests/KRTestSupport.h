@@ -97,6 +97,19 @@ inline bool WriteRaster(const std::string& path, const RasterLayout& layout, con
     return true;
 }
 
+//! Gives band 1 of the GeoTIFF at `path` a palette of `count` entries, entry k being rgb(k).
+inline void AddPalette(const std::string& path, int count, const std::function<std::array<short, 3>(int)>& rgb)
+{
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+    GDALColorTable table;
+    for (int k = 0; k < count; ++k) {
+        const std::array<short, 3> c = rgb(k);
+        const GDALColorEntry entry{c[0], c[1], c[2], 255};
+        table.SetColorEntry(k, &entry);
+    }
+    ds->GetRasterBand(1)->SetColorTable(&table);
+}
+
 //! A picture read back with GDAL, pixels interleaved, top row first.
 struct Png {
     int width = 0, height = 0, bands = 0;

@@ -57,15 +57,10 @@ TEST_F(FastPathTest, ImagesEqualTheReferenceProcedure)
             const std::vector<double> gt = {west, pixel, 0, north, 0, -pixel}; // every pixel unlike its neighbours
             const std::string path = NewFile();
             ASSERT_TRUE(WriteRaster(path, {300, 300, bands, type, gt, WktOfEpsg(epsg), {0, 0, 0}, value}));
-            if (palette) {
-                GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
-                GDALColorTable table;
-                for (short i = 0; i < 16; ++i) {
-                    const GDALColorEntry e{short(i * 15), short(255 - i * 9), short(i * i), 255};
-                    table.SetColorEntry(i, &e);
-                }
-                ds->GetRasterBand(1)->SetColorTable(&table);
-            }
+            if (palette)
+                AddPalette(path, 16, [](int i) {
+                    return std::array<short, 3>{short(i * 15), short(255 - i * 9), short(i * i)};
+                });
             KRGORasterAccessorPlugin p;
             p.SetStetchType(stretch);
             const CPLConfigOptionSetter mode("GORA_ACCURATE", accurate ? "YES" : "NO", false);
