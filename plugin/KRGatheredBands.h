@@ -79,10 +79,10 @@ struct KRBilinearCell {
 };
 
 //! One element of a grid of T as a double.
-template <class T> double LoadAs(const unsigned char* data, std::size_t index)
+template <class T> double LoadAs(const void* data, std::size_t index)
 {
     T value;
-    std::memcpy(&value, data + index * sizeof(T), sizeof(T));
+    std::memcpy(&value, static_cast<const unsigned char*>(data) + index * sizeof(T), sizeof(T));
     return static_cast<double>(value);
 }
 

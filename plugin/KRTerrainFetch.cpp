@@ -56,14 +56,6 @@ const TypeFormat* FindTypeFormat(GDALDataType type)
     return nullptr;
 }
 
-template <class T> double ElementAt(const void* buffer, long long index)
-{
-    T value;
-    std::memcpy(&value, static_cast<const unsigned char*>(buffer) + index * static_cast<long long>(sizeof(T)),
-                sizeof(T));
-    return static_cast<double>(value);
-}
-
 } // namespace
 
 namespace detail {
@@ -198,25 +190,25 @@ double KRGORasterAccessorPlugin::GetBandDataValue(void* buffer, int stride, int 
         return 0.0;
     switch (m_pBand->GetRasterDataType()) {
     case GDT_Byte:
-        return ElementAt<std::uint8_t>(buffer, index);
+        return detail::LoadAs<std::uint8_t>(buffer, index);
     case GDT_UInt16:
-        return ElementAt<std::uint16_t>(buffer, index);
+        return detail::LoadAs<std::uint16_t>(buffer, index);
     case GDT_Int16:
-        return ElementAt<std::int16_t>(buffer, index);
+        return detail::LoadAs<std::int16_t>(buffer, index);
     case GDT_UInt32:
-        return ElementAt<std::uint32_t>(buffer, index);
+        return detail::LoadAs<std::uint32_t>(buffer, index);
     case GDT_Int32:
-        return ElementAt<std::int32_t>(buffer, index);
+        return detail::LoadAs<std::int32_t>(buffer, index);
     case GDT_Float32:
-        return ElementAt<float>(buffer, index);
+        return detail::LoadAs<float>(buffer, index);
     case GDT_Float64:
-        return ElementAt<double>(buffer, index);
+        return detail::LoadAs<double>(buffer, index);
     case GDT_CInt16:
-        return ElementAt<std::int32_t>(buffer, index);
+        return detail::LoadAs<std::int32_t>(buffer, index);
     case GDT_CInt32:
-        return ElementAt<std::int64_t>(buffer, index);
+        return detail::LoadAs<std::int64_t>(buffer, index);
     case GDT_CFloat32:
-        return ElementAt<double>(buffer, index);
+        return detail::LoadAs<double>(buffer, index);
     default:
         return 0.0;
     }
