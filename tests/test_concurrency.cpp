@@ -3,21 +3,16 @@
 // transformation another fetch is using.
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <functional>
 #include <future>
-#include <memory>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
-#include <ogr_spatialref.h>
 
-#include "KRHostSession.h"
-#include "KRPluginProbe.h"
-#include "KRTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using namespace KRC;
 using namespace krtest;
@@ -77,49 +72,40 @@ std::vector<Bytes> FetchAll(KRRasterDataAccessor& p, bool images, int first)
             const auto* samples = static_cast<const unsigned char*>(grid->GetData());
             fetched[t].assign(samples, samples + grid->GetDataBytes());
         }
-        KRImageData image;
-        image.m_nWidth = image.m_nHeight = 64;
-        image.SetPixelFormat(PF_R8G8B8);
+        auto image = MakeImage(64, 64, PF_R8G8B8);
         KRImageData* replacement = nullptr;
-        if (images && image.CreateData() &&
-            p.FetchImageData(&image, replacement, rect, nullptr, false) == GetchResult_Delivered) {
-            std::unique_ptr<KRImageData> owned(replacement);
-            const KRImageData& got = owned ? *owned : image;
-            fetched[9 + t].assign(got.m_pData, got.m_pData + got.GetDataBytes());
+        if (images && p.FetchImageData(image.get(), replacement, rect, nullptr, false) == GetchResult_Delivered) {
+            const auto got = replacement ? std::unique_ptr<KRImageData>(replacement) : std::move(image);
+            fetched[9 + t].assign(got->m_pData, got->m_pData + got->GetDataBytes());
         }
     }
     return fetched;
 }
 
-//! UTM zone 33 over 64 km: three 16-bit bands in DEFLATE-compressed 32 x 32 tiles, whose decoding is what
-//! breaks when two threads read one dataset at once.
-std::string WriteTiff(const TempDir& dir)
+//! The two sources over UTM zone 33: a GeoTIFF of three 16-bit bands in DEFLATE-compressed 32 x 32 tiles, whose
+//! decoding is what breaks when two threads read one dataset at once, and an NSDTF-DEM grid in metres.
+std::vector<std::string> WriteSources(const TempDir& dir)
 {
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32", "COMPRESS=DEFLATE", nullptr};
-    const RasterLayout layout{256, 256, 3, GDT_UInt16, {500000, 250, 0, 4500000, 0, -250}, WktOfEpsg(32633), {},
-                              [](int b, int c, int r) {
-                                  return std::floor(1000 + b * 50 + std::sin(0.37 * c) * std::cos(0.23 * r) * 100 +
-                                                    c * r / 64);
-                              }};
-    return WriteRaster(dir.File("utm.tif"), layout, "GTiff", options) ? dir.File("utm.tif") : "";
-}
-
-std::string WriteUtmDem(const TempDir& dir)
-{
+    const RasterLayout layout{
+        256, 256, 3, GDT_UInt16, {500000, 250, 0, 4500000, 0, -250}, WktOfEpsg(32633), {}, [](int b, int c, int r) {
+            return std::floor(1000 + b * 50 + std::sin(0.37 * c) * std::cos(0.23 * r) * 100 + c * r / 64);
+        }};
     std::ostringstream text;
     text << "NSDTF-DEM 1.0 M 0 0 500000 4500000 300 300 81 81 1\n";
     for (int i = 0; i < 81 * 81; ++i)
         text << std::sin(0.3 * (i % 81)) * std::cos(0.2 * (i / 81)) * 50 + i % 7 << ' ';
     WriteText(dir.File("grid.dem"), text.str());
-    return dir.File("grid.dem");
+    EXPECT_TRUE(WriteRaster(dir.File("utm.tif"), layout, "GTiff", options));
+    return {dir.File("utm.tif"), dir.File("grid.dem")};
 }
 
-bool Open(KRGORasterAccessorPlugin& p, const std::string& path)
+//! Opens with the stretch the image fetches prepare through histograms; the grid gets its system.
+bool Open(KRGORasterAccessorPlugin& p, const std::string& path, bool images)
 {
-    p.SetStetchType(2); // the image fetches stretch through histograms
+    p.SetStetchType(2);
     return p.OpenForRead(path.c_str()) &&
-           (path.find(".dem") == std::string::npos ||
-            p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs"));
+           (images || p.ImportProjectionRefFromProj4("+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs"));
 }
 
 TEST(Concurrency, ThreadsFetchWhatOneThreadFetches)
@@ -129,24 +115,20 @@ TEST(Concurrency, ThreadsFetchWhatOneThreadFetches)
     const GIntBig cache = GDALGetCacheMax64();
     GDALSetCacheMax64(16 * 1024);
     const TempDir dir;
-    for (const std::string& path : {WriteTiff(dir), WriteUtmDem(dir)}) {
+    for (const std::string& path : WriteSources(dir)) {
         SCOPED_TRACE(path);
         const bool images = path.find(".tif") != std::string::npos;
-        KRGORasterAccessorPlugin one;
-        ASSERT_TRUE(Open(one, path));
+        // The serial answer from one object; the threads share a fresh one, its dataset opened anew.
+        KRGORasterAccessorPlugin one, p;
+        ASSERT_TRUE(Open(one, path, images) && Open(p, path, images));
         const std::vector<Bytes> serial = FetchAll(one, images, 0);
-        ASSERT_TRUE(
-            std::none_of(serial.begin(), serial.begin() + (images ? 18 : 9), [](const Bytes& f) { return f.empty(); }));
-
-        // A fresh object, its dataset opened anew: it prepares the stretch and reads an NSDTF-DEM grid alone.
-        KRGORasterAccessorPlugin p;
-        ASSERT_TRUE(Open(p, path));
+        ASSERT_TRUE(std::none_of(serial.begin(), serial.begin() + (images ? 18 : 9), std::mem_fn(&Bytes::empty)));
         auto overlaps = std::make_shared<std::atomic<int>>(0);
         OGRCoordinateTransformation*& toSource = Probe::m_pLatLonToSrc(p);
         ASSERT_NE(toSource, nullptr);
         toSource = new SharedUseDetector(toSource, overlaps); // the object owns and deletes it
-        auto first = SessionGrid(3, 3, 0.0);
-        p.FetchTerrainData(first.get(), p.GetLatLonBounds().GetGeoBounds(), false);
+        // It prepares the stretch and reads an NSDTF-DEM grid alone, before the threads.
+        p.FetchTerrainData(SessionGrid(3, 3, 0.0).get(), p.GetLatLonBounds().GetGeoBounds(), false);
         p.CheckInitColorInfo();
         std::vector<std::future<bool>> threads;
         for (int i = 0; i < kThreads; ++i)

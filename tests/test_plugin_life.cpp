@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +16,7 @@
 #include <cpl_conv.h>
 #include <gtest/gtest.h>
 
-#include "KRPluginProbe.h"
-#include "KRTestSupport.h"
+#include "KRFetchTestSupport.h"
 
 using KRC::KRGORasterAccessorPlugin;
 using KRC::KRRasterDataAccessor;
@@ -29,12 +29,10 @@ std::set<std::string> ExportedSymbols()
 {
     std::set<std::string> symbols;
     const std::string command = std::string("nm -D --defined-only -C --format=just-symbols ") + KR_PLUGIN_MODULE;
-    FILE* pipe = popen(command.c_str(), "r");
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::array<char, 4096> line{};
-    while (pipe != nullptr && fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr)
+    while (pipe && fgets(line.data(), static_cast<int>(line.size()), pipe.get()) != nullptr)
         symbols.emplace(line.data(), std::strcspn(line.data(), "\r\n"));
-    if (pipe != nullptr)
-        pclose(pipe);
     return symbols;
 }
 
@@ -74,12 +72,11 @@ TEST(PluginModule, ExportsOnlyTheFactoryTheClassAndTheContainers)
                              "typeinfo name for KRC::KRGORasterAccessorPlugin",
                              "KRC::KRArray<",
                              "KRC::KRList<"};
-    for (const std::string& symbol : symbols) {
-        bool ok = symbol == "CreatePluginInstance";
-        for (const char* prefix : allowed)
-            ok = ok || symbol.rfind(prefix, 0) == 0;
-        EXPECT_TRUE(ok) << "unexpected export: " << symbol;
-    }
+    for (const std::string& symbol : symbols)
+        EXPECT_TRUE(symbol == "CreatePluginInstance" ||
+                    std::any_of(std::begin(allowed), std::end(allowed),
+                                [&](auto prefix) { return symbol.rfind(prefix, 0) == 0; }))
+            << "unexpected export: " << symbol;
     // The factory, the class, and the container instances the host links against, one of each kind.
     for (const char* expected : {"CreatePluginInstance", "KRC::KRGORasterAccessorPlugin::KRGORasterAccessorPlugin()",
                                  "KRC::KRArray<double>::SetSize(int)", "KRC::KRArray<KRC::KRString>::GetSize() const",
@@ -98,44 +95,39 @@ struct SlotReader : KRRasterDataAccessor {
         return (raw[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
     }
 
+    //! Every operation's slot, in the host's order; S names a member by its name alone.
     static std::vector<std::ptrdiff_t> SlotsInHostOrder()
     {
         using A = KRRasterDataAccessor;
-        using P = KRC::KRPlugin;
         using KRC::GetchResult, KRC::KRImageData, KRC::KRTerrainData, KRC::KRRect2d;
-        return {
-            Slot(&P::GetPuginName), Slot(&P::GetPluginType), Slot(&P::IsDataSourcePlugin),
-            Slot(&P::IsVectorDataAccessorPlugin), Slot(&P::IsRasterDataAccessorPlugin),
-            Slot(&P::IsFeatureDataAccessorPlugin),
-            // the destructor takes two slots here
-            Slot(&P::Release), Slot(&A::Close), Slot(&A::IsValid), Slot(&A::GetBeginLevel), Slot(&A::GetEndLevel),
-            Slot(&A::GetLatLonBeginLevel), Slot(&A::GetLatLonEndLevel), Slot(&A::HasLevelData),
-            Slot(&A::GetProjectionRef), Slot(&A::ExportProjectionRefToWkt), Slot(&A::ExportProjToEsriPrj),
-            Slot(&A::ExportToEsriPrjFromDataFile), Slot(&A::ExportProjToEsriPrjFile),
-            Slot(&A::ExportToEsriPrjFileFromDataFile), Slot(&A::EsriPrjFileToProj4), Slot(&A::Proj4ToEsriPrjFile),
-            Slot(&A::ExportProjectionRefToProj4), Slot(&A::ExportToProj4FromDataFile),
-            Slot(&A::LoadProjectionFromESRIFile), Slot(&A::ImportProjectionRefFromWkt),
-            Slot(&A::ImportProjectionRefFromESRI), Slot(&A::ImportProjectionRefFromProj4),
-            Slot(&A::ComputeLGLatLonLevel), Slot(&A::ComputePixelBounds), Slot(&A::GetNoValue),
-            Slot(&A::IsScanlineReverse), Slot(&A::SetFilterColor), Slot(&A::GetFilterColor),
-            Slot(&A::SetFilterColorTolerance), Slot(&A::GetFilterColorTolerance), Slot(&A::IsFilterColorUsed),
-            Slot(&A::SetFilterColorUsed), Slot(&A::IsIgnoreAlpha), Slot(&A::SetIgnoreAlpha), Slot(&A::SetBindsOrder),
-            Slot(&A::GetBindOrder), Slot(&A::GetStetchType), Slot(&A::SetStetchType), Slot(&A::GetStretchClipMin),
-            Slot(&A::SetStretchClipMin), Slot(&A::GetStretchClipMax), Slot(&A::SetStretchClipMax),
-            Slot(&A::GetStretchGama), Slot(&A::SetStretchGama), Slot(&A::SrcPtToWGS84Pt), Slot(&A::WGS84PtToSrcPt),
-            Slot(&A::Open), Slot(&A::OpenForRead), Slot(&A::CheckInitColorInfo),
-            Slot(static_cast<GetchResult (A::*)(KRImageData*, KRImageData*&, const KRRect2d&, int*, bool)>(
-                &A::FetchImageData)),
-            Slot(static_cast<GetchResult (A::*)(KRImageData*&, int, int, int)>(&A::FetchImageData)),
-            Slot(&A::FetchWMTileImgData),
-            Slot(static_cast<GetchResult (A::*)(KRTerrainData*, const KRRect2d&, bool)>(&A::FetchTerrainData)),
-            Slot(static_cast<GetchResult (A::*)(KRTerrainData*&, int, int, int)>(&A::FetchTerrainData)),
-            Slot(&A::FetchWMTileRawData), Slot(&A::LoadRawData), Slot(&A::GetRasterDataFormat), Slot(&A::IsDataReverse),
-            Slot(&A::GetNoDataValue), Slot(&A::LatLonToProBounds), Slot(&A::LatLonToProPnt), Slot(&A::ReadPixels),
-            Slot(&A::ReadColors), Slot(&A::GetStretchValue), Slot(&A::GetColorFromTable), Slot(&A::ReprojectImage),
-            Slot(&A::CreateRasterFile), Slot(&A::WriteRasterFile), Slot(&A::GenerateOutline), Slot(&A::BeginRead),
-            Slot(&A::ReadScanline), Slot(&SlotReader::EndRead), Slot(&SlotReader::BeginWrite),
-            Slot(&SlotReader::WriteScanline), Slot(&SlotReader::EndWrite), Slot(&A::QucikFetchImageData)};
+#define S(member) Slot(&SlotReader::member)
+        return {S(GetPuginName), S(GetPluginType), S(IsDataSourcePlugin), S(IsVectorDataAccessorPlugin),
+                S(IsRasterDataAccessorPlugin), S(IsFeatureDataAccessorPlugin),
+                // the destructor takes two slots here
+                S(Release), S(Close), S(IsValid), S(GetBeginLevel), S(GetEndLevel), S(GetLatLonBeginLevel),
+                S(GetLatLonEndLevel), S(HasLevelData), S(GetProjectionRef), S(ExportProjectionRefToWkt),
+                S(ExportProjToEsriPrj), S(ExportToEsriPrjFromDataFile), S(ExportProjToEsriPrjFile),
+                S(ExportToEsriPrjFileFromDataFile), S(EsriPrjFileToProj4), S(Proj4ToEsriPrjFile),
+                S(ExportProjectionRefToProj4), S(ExportToProj4FromDataFile), S(LoadProjectionFromESRIFile),
+                S(ImportProjectionRefFromWkt), S(ImportProjectionRefFromESRI), S(ImportProjectionRefFromProj4),
+                S(ComputeLGLatLonLevel), S(ComputePixelBounds), S(GetNoValue), S(IsScanlineReverse), S(SetFilterColor),
+                S(GetFilterColor), S(SetFilterColorTolerance), S(GetFilterColorTolerance), S(IsFilterColorUsed),
+                S(SetFilterColorUsed), S(IsIgnoreAlpha), S(SetIgnoreAlpha), S(SetBindsOrder), S(GetBindOrder),
+                S(GetStetchType), S(SetStetchType), S(GetStretchClipMin), S(SetStretchClipMin), S(GetStretchClipMax),
+                S(SetStretchClipMax), S(GetStretchGama), S(SetStretchGama), S(SrcPtToWGS84Pt), S(WGS84PtToSrcPt),
+                S(Open), S(OpenForRead), S(CheckInitColorInfo),
+                Slot(static_cast<GetchResult (A::*)(KRImageData*, KRImageData*&, const KRRect2d&, int*, bool)>(
+                    &A::FetchImageData)),
+                Slot(static_cast<GetchResult (A::*)(KRImageData*&, int, int, int)>(&A::FetchImageData)),
+                S(FetchWMTileImgData),
+                Slot(static_cast<GetchResult (A::*)(KRTerrainData*, const KRRect2d&, bool)>(&A::FetchTerrainData)),
+                Slot(static_cast<GetchResult (A::*)(KRTerrainData*&, int, int, int)>(&A::FetchTerrainData)),
+                S(FetchWMTileRawData), S(LoadRawData), S(GetRasterDataFormat), S(IsDataReverse), S(GetNoDataValue),
+                S(LatLonToProBounds), S(LatLonToProPnt), S(ReadPixels), S(ReadColors), S(GetStretchValue),
+                S(GetColorFromTable), S(ReprojectImage), S(CreateRasterFile), S(WriteRasterFile), S(GenerateOutline),
+                S(BeginRead), S(ReadScanline), S(EndRead), S(BeginWrite), S(WriteScanline), S(EndWrite),
+                S(QucikFetchImageData)};
+#undef S
     }
 };
 
@@ -150,13 +142,9 @@ TEST(VirtualTableOrder, OperationsStandInTheHostsOrder)
 TEST(AccessorLife, CloseReleasesAnOpenRasterAndItsHistogramsAndMayComeTwice)
 {
     const krtest::TempDir dir;
-    const krtest::RasterLayout utm{
-        4, 4, 1, GDT_Float32, {500000, 10, 0, 4500000, 0, -10}, krtest::WktOfEpsg(32633), {}, [](int, int c, int r) {
-            return c + r;
-        }};
-    ASSERT_TRUE(krtest::WriteRaster(dir.File("utm.tif"), utm));
     KRGORasterAccessorPlugin p;
-    ASSERT_TRUE(p.OpenForRead(dir.File("utm.tif").c_str()));
+    ASSERT_TRUE(krtest::WriteAndOpen(
+        p, dir.File("utm.tif"), {4, 4, 1, GDT_Float32, {500000, 10, 0, 4500000, 0, -10}, krtest::WktOfEpsg(32633)}));
     auto& histograms = Probe::m_histograms(p);
     histograms.Add(new std::uint64_t[8]());
     histograms.Add(nullptr);
