@@ -1,5 +1,6 @@
 // gora serve's HTTP side: tile answers, bad addresses, the page's folder as the
 // only one served, and concurrent requests, against rasters made here.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -54,28 +55,17 @@ protected:
 
     httplib::Result Get(const std::string& path) { return httplib::Client("127.0.0.1", m_port).Get(path); }
 
-    //! The body of a 200 answer of that type; empty (and a failure) otherwise.
-    std::string Body(const std::string& path, const std::string& type)
+    //! The body of a 200 answer of the type the path's ending names; empty (and a failure) otherwise.
+    std::string Body(const std::string& path)
     {
         const auto res = Get(path);
+        const std::string type = path.back() == 'g'   ? "image/png"
+                                 : path.back() == '2' ? "application/octet-stream"
+                                                      : "application/json";
         if (res && res->status == 200 && res->get_header_value("Content-Type") == type)
             return res->body;
         ADD_FAILURE() << path << ": no 200 answer of type " << type;
         return {};
-    }
-
-    krtest::Png ImageTile(const std::string& path)
-    {
-        krtest::WriteText(m_dir.File("tile.png"), Body(path, "image/png"));
-        return krtest::ReadPng(m_dir.File("tile.png"));
-    }
-
-    std::vector<float> TerrainTile(const std::string& path)
-    {
-        const std::string body = Body(path, "application/octet-stream");
-        std::vector<float> heights(body.size() / sizeof(float));
-        std::memcpy(heights.data(), body.data(), heights.size() * sizeof(float));
-        return heights;
     }
 
     krtest::TempDir m_dir;
@@ -88,43 +78,44 @@ protected:
 // Level 5 tiles are 5.625 degrees: column 33 spans 5.625..11.25 E, row 8 spans
 // 45..39.375 N, so the raster covers only its eastern part. Pixel centres:
 // column 250 lies at 11.1 E, row 10 at 44.8 N, row 200 at 40.6 N.
-TEST_F(ServeTest, ImageTilesAreNorthUpRgbaAndTransparentOffTheRaster)
-{
-    const krtest::Png png = ImageTile("/tiles/image/5/33/8.png");
-    ASSERT_TRUE(png.width == 256 && png.height == 256 && png.bands == 4);
-    EXPECT_EQ(png.At(10, 250), kRed);
-    EXPECT_EQ(png.At(200, 250), kBlue);
-    EXPECT_EQ(png.At(128, 20)[3], 0) << "west of 10 E there is no raster";
-    const krtest::Png none = ImageTile("/tiles/image/5/0/0.png");
-    ASSERT_EQ(none.bands, 4);
-    EXPECT_EQ(none.At(0, 0)[3] + none.At(255, 255)[3], 0);
-}
-
 // Level 6 tile (67, 16) spans 8.4375..11.25 E and 45..42.1875 N: its northern
 // edge lies on the raster's and its southern edge 2.8125 degrees further south.
-TEST_F(ServeTest, TerrainTileRowsRunFromNorthToSouthAndAreFlatOffTheRaster)
+TEST_F(ServeTest, TilesRunFromNorthToSouthAndAreEmptyOffTheRaster)
 {
-    const std::vector<float> heights = TerrainTile("/tiles/terrain/6/67/16.f32");
-    ASSERT_EQ(heights.size(), static_cast<size_t>(kSamples * kSamples));
-    // Within one source pixel's rise: where a sample sits inside its pixel is the module's business.
-    EXPECT_NEAR(heights[kSamples - 1], 1000.0 + 100.0 * 45.0, 100.0 * kPixel);
-    EXPECT_NEAR(heights[kSamples * kSamples - 1], 1000.0 + 100.0 * (45.0 - 2.8125), 100.0 * kPixel);
-    EXPECT_EQ(heights[kSamples / 2 * kSamples], 0.0f) << "west of 10 E there is no raster";
-    EXPECT_EQ(TerrainTile("/tiles/terrain/2/0/0.f32"), std::vector<float>(kSamples * kSamples, 0.0f));
+    for (const auto& [path, covered] :
+         {std::pair{"/tiles/image/5/33/8.png", true}, {"/tiles/image/5/0/0.png", false}}) {
+        krtest::WriteText(m_dir.File("tile.png"), Body(path));
+        const krtest::Png png = krtest::ReadPng(m_dir.File("tile.png"));
+        ASSERT_TRUE(png.width == 256 && png.height == 256 && png.bands == 4) << path;
+        const Rgba red = png.At(10, 250), blue = png.At(200, 250);
+        EXPECT_TRUE(covered ? red == kRed && blue == kBlue : red[3] + blue[3] == 0)
+            << path << ": " << red[0] << " " << red[3] << ", " << blue[2] << " " << blue[3];
+        EXPECT_EQ(png.At(128, 20)[3], 0) << "west of 10 E there is no raster";
+    }
+    for (const auto& [path, covered] :
+         {std::pair{"/tiles/terrain/6/67/16.f32", true}, {"/tiles/terrain/2/0/0.f32", false}}) {
+        const std::string body = Body(path);
+        std::vector<float> h(kSamples * kSamples, -1.0f);
+        ASSERT_EQ(body.size(), h.size() * sizeof(float)) << path;
+        std::memcpy(h.data(), body.data(), body.size());
+        // Within one source pixel's rise: where a sample sits inside its pixel is the module's business.
+        EXPECT_NEAR(h[kSamples - 1], covered ? 1000.0 + 100.0 * 45.0 : 0.0, 100.0 * kPixel) << path;
+        EXPECT_NEAR(h.back(), covered ? 1000.0 + 100.0 * (45.0 - 2.8125) : 0.0, 100.0 * kPixel) << path;
+        EXPECT_EQ(h[kSamples / 2 * kSamples], 0.0f) << "west of 10 E there is no raster";
+        EXPECT_TRUE(covered || std::all_of(h.begin(), h.end(), [](float v) { return v == 0.0f; })) << path;
+    }
 }
 
 TEST_F(ServeTest, DescriptionGivesEachRastersBounds)
 {
-    const auto description = nlohmann::json::parse(Body("/api/description", "application/json"));
+    const auto description = nlohmann::json::parse(Body("/api/description"));
     // Both describe as gora info does; the eastern edges tell the two rasters apart.
     EXPECT_NEAR(description["imagery"]["wgs84Bounds"]["east"].get<double>(), 20.0, 1e-9);
     EXPECT_NEAR(description["terrain"]["wgs84Bounds"]["east"].get<double>(), 15.0, 1e-9);
     // An image is not its own terrain; the DEM is.
-    EXPECT_FALSE(gora::HoldsElevation(**m_imagery));
-    EXPECT_TRUE(gora::HoldsElevation(**m_terrain));
+    EXPECT_TRUE(!gora::HoldsElevation(**m_imagery) && gora::HoldsElevation(**m_terrain));
     // A second server cannot take the port the first one listens on.
-    gora::TileServer second(gora::ServedRasters{**m_imagery, nullptr}, m_dir.File("web"));
-    EXPECT_EQ(second.Bind(m_port), -1);
+    EXPECT_EQ(gora::TileServer(gora::ServedRasters{**m_imagery, nullptr}, m_dir.File("web")).Bind(m_port), -1);
 }
 
 // Level 0 has columns 0 and 1 and row 0 only; level 29 is the finest.
@@ -150,22 +141,20 @@ TEST_F(ServeTest, AnswersOnlyTilesThePageAndItsFolder)
 // The host calls one accessor from several threads; so does the server.
 TEST_F(ServeTest, ConcurrentRequestsGetTheSameAnswersAsOneAtATime)
 {
-    const std::vector<std::string> paths = {"/tiles/image/5/33/8.png", "/tiles/terrain/6/67/16.f32",
-                                            "/tiles/image/6/67/16.png", "/tiles/terrain/5/33/8.f32"};
-    std::vector<std::string> expected;
-    for (const std::string& path : paths)
-        expected.push_back(Body(path, path.back() == 'g' ? "image/png" : "application/octet-stream"));
+    const std::array<std::string, 4> paths = {"/tiles/image/5/33/8.png", "/tiles/terrain/6/67/16.f32",
+                                              "/tiles/image/6/67/16.png", "/tiles/terrain/5/33/8.f32"};
+    std::array<std::string, 4> expected;
+    std::transform(paths.begin(), paths.end(), expected.begin(), [this](const std::string& p) { return Body(p); });
     std::atomic<int> mismatches{0};
     std::vector<std::thread> clients;
-    for (size_t t = 0; t < 4; ++t) {
+    for (size_t t = 0; t < 4; ++t)
         clients.emplace_back([&, t] {
             httplib::Client client("127.0.0.1", m_port);
-            for (size_t i = t; i < t + 8 * paths.size(); ++i) {
-                const auto res = client.Get(paths[i % paths.size()]);
-                mismatches += !res || res->status != 200 || res->body != expected[i % paths.size()];
+            for (size_t i = t; i < t + 32; ++i) {
+                const auto res = client.Get(paths[i % 4]);
+                mismatches += !res || res->status != 200 || res->body != expected[i % 4];
             }
         });
-    }
     for (std::thread& c : clients)
         c.join();
     EXPECT_EQ(mismatches, 0);
